@@ -1,0 +1,77 @@
+#include "data_daemon_shared/postcard.h"
+
+namespace data_daemon_shared::postcard {
+
+Result<uint64_t, CodecError> Reader::varint(size_t max_bytes, uint8_t max_last) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < max_bytes; ++i) {
+    if (pos_ == input_.size()) return Err(decode_error(kCodeUnexpectedEnd));
+    const uint8_t byte = input_[pos_];
+    if (i + 1 == max_bytes && byte > max_last) return Err(decode_error(kCodeBadVarint));
+    ++pos_;
+    value |= static_cast<uint64_t>(byte & 0x7F) << (7 * i);
+    if ((byte & 0x80) == 0) return value;
+  }
+  // Unreachable: the last byte's bound (at most 0x0F or 0x01) has bit 7 clear.
+  return Err(decode_error(kCodeBadVarint));
+}
+
+Result<uint32_t, CodecError> Reader::u32() {
+  auto value = varint(5, 0x0F);
+  if (!value) return Err(value.error());
+  return static_cast<uint32_t>(value.value());
+}
+
+Result<std::string, CodecError> Reader::text() {
+  auto length = u64();
+  if (!length) return Err(length.error());
+  if (length.value() > remaining()) return Err(decode_error(kCodeUnexpectedEnd));
+  const auto bytes = input_.subspan(pos_, length.value());
+  if (!is_valid_utf8(bytes)) return Err(decode_error(kCodeBadUtf8));
+  pos_ += bytes.size();
+  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+Result<bool, CodecError> Reader::option_tag() {
+  if (pos_ == input_.size()) return Err(decode_error(kCodeUnexpectedEnd));
+  const uint8_t tag = input_[pos_];
+  if (tag > 1) return Err(decode_error(kCodeBadOption));
+  ++pos_;
+  return tag == 1;
+}
+
+bool is_valid_utf8(std::span<const uint8_t> bytes) {
+  size_t i = 0;
+  const size_t n = bytes.size();
+  while (i < n) {
+    const uint8_t b = bytes[i];
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len;
+    uint8_t lo = 0x80, hi = 0xBF;  // bounds of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+      len = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      len = 3;
+      if (b == 0xE0) lo = 0xA0;  // overlong
+      if (b == 0xED) hi = 0x9F;  // surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      len = 4;
+      if (b == 0xF0) lo = 0x90;  // overlong
+      if (b == 0xF4) hi = 0x8F;  // above U+10FFFF
+    } else {
+      return false;
+    }
+    if (n - i < len) return false;
+    if (bytes[i + 1] < lo || bytes[i + 1] > hi) return false;
+    for (size_t k = 2; k < len; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+}  // namespace data_daemon_shared::postcard

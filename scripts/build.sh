@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# build.sh DIR [SANITIZER]: configures and builds one variant of the tree into DIR.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir=$1
+sanitize=${2:-}
+cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDDB_SANITIZE="$sanitize" >/dev/null
+cmake --build "$dir"

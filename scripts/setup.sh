@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what building and testing the module needs on a Debian 12 machine. Idempotent: a
+# package already present is not asked for again, so a warm machine spends no time here.
+set -euo pipefail
+
+debian_packages=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev
+  libyaml-dev zlib1g-dev
+  libclang-dev clang
+  ffmpeg
+)
+
+missing=()
+for pkg in "${debian_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi
+
+# The interpreters the tests use: the system's python3 and CPython 3.10 from pyenv.
+python_packages=(pytest numpy)
+for py in $("$(dirname "$0")/pythons.sh"); do
+  if ! "$py" -c 'import pytest, numpy' 2>/dev/null; then
+    echo "setup: pip install ${python_packages[*]} into $py"
+    "$py" -m pip install -q --disable-pip-version-check "${python_packages[@]}"
+  fi
+done

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The whole test suite: set-up, then the plain build and the AddressSanitizer +
+# UndefinedBehaviorSanitizer build, each built and tested.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+scripts/setup.sh
+
+for variant in plain address; do
+  dir=build
+  sanitize=
+  [ "$variant" = plain ] || { dir=build-$variant; sanitize=$variant; }
+  echo "== $variant build"
+  scripts/build.sh "$dir" "$sanitize"
+  echo "== $variant tests"
+  ctest --test-dir "$dir" --output-on-failure -j2
+done
