@@ -1,0 +1,58 @@
+#include "events/events.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace data_daemon_bridge {
+
+namespace {
+
+// Owner: the facility. The flag is the lock-free fast path for "no sink", the common case.
+std::mutex sink_mutex;
+std::shared_ptr<const EventSink> sink;  // guarded by sink_mutex
+std::atomic<bool> sink_installed{false};
+
+}  // namespace
+
+std::string_view event_level_name(EventLevel level) {
+  switch (level) {
+    case EventLevel::Debug: return "DEBUG";
+    case EventLevel::Warn: return "WARN";
+    case EventLevel::Error: return "ERROR";
+  }
+  return "";
+}
+
+const std::string* Event::field(std::string_view name) const {
+  for (const auto& f : fields) {
+    if (f.name == name) return &f.value;
+  }
+  return nullptr;
+}
+
+void set_event_sink(EventSink new_sink) {
+  std::shared_ptr<const EventSink> replaced;
+  {
+    std::lock_guard lock(sink_mutex);
+    replaced = std::move(sink);
+    if (new_sink) sink = std::make_shared<const EventSink>(std::move(new_sink));
+    sink_installed.store(sink != nullptr, std::memory_order_release);
+  }
+  // The replaced sink is released here, outside the lock, unless an emitter still holds it.
+}
+
+bool event_sink_installed() { return sink_installed.load(std::memory_order_acquire); }
+
+void emit_event(EventLevel level, std::string_view target, std::string_view message,
+                std::vector<EventField> fields) {
+  if (!event_sink_installed()) return;
+  std::shared_ptr<const EventSink> current;
+  {
+    std::lock_guard lock(sink_mutex);
+    current = sink;
+  }
+  if (current) (*current)(Event{level, target, message, fields});
+}
+
+}  // namespace data_daemon_bridge
