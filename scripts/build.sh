@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # build.sh DIR [SANITIZER]: configures and builds one variant of the tree into DIR.
 set -euo pipefail
+. "$(dirname "$0")/env.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1
 sanitize=${2:-}

@@ -2,6 +2,7 @@
 # Installs what building and testing the module needs on a Debian 12 machine. Idempotent: a
 # package already present is not asked for again, so a warm machine spends no time here.
 set -euo pipefail
+. "$(dirname "$0")/env.sh"
 
 debian_packages=(
   build-essential cmake ninja-build pkg-config
@@ -28,6 +29,8 @@ python_packages=(pytest numpy)
 for py in $("$(dirname "$0")/pythons.sh"); do
   if ! "$py" -c 'import pytest, numpy' 2>/dev/null; then
     echo "setup: pip install ${python_packages[*]} into $py"
-    "$py" -m pip install -q --disable-pip-version-check "${python_packages[@]}"
+    # An interpreter managed by Debian refuses plain pip installs; it gets them all the same.
+    "$py" -m pip install -q --disable-pip-version-check "${python_packages[@]}" 2>/dev/null ||
+      "$py" -m pip install -q --disable-pip-version-check --break-system-packages "${python_packages[@]}"
   fi
 done

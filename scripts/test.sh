@@ -2,6 +2,7 @@
 # The whole test suite: set-up, then the plain build and the AddressSanitizer +
 # UndefinedBehaviorSanitizer build, each built and tested.
 set -euo pipefail
+. "$(dirname "$0")/env.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/setup.sh
