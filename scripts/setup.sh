@@ -8,7 +8,7 @@ debian_packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
   libyaml-dev zlib1g-dev
-  libclang-dev clang
+  libclang-dev clang libclang-rt-14-dev
   ffmpeg
 )
 

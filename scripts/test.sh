@@ -16,3 +16,6 @@ for variant in plain address; do
   echo "== $variant tests"
   ctest --test-dir "$dir" --output-on-failure -j2
 done
+
+echo "== fuzz (a short run of each target)"
+scripts/fuzz.sh 20

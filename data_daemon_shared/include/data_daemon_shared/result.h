@@ -12,6 +12,7 @@ namespace data_daemon_shared {
 
 template <class E>
 struct Err {
+  explicit Err(E e) : error(std::move(e)) {}
   E error;
 };
 template <class E>
