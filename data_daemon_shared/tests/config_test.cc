@@ -106,22 +106,26 @@ TEST_F(ProfileTest, LoadProfile) {
 
   auto missing = load_profile(home_.path(), "nope");
   ASSERT_FALSE(missing.ok());
-  EXPECT_EQ(std::get<ConfigError::ProfileNotFound>(missing.error().detail).name, "nope");
+  EXPECT_EQ(missing.error().kind, ConfigError::Kind::ProfileNotFound);
+  EXPECT_EQ(missing.error().profile_name, "nope");
 
   write_profile("latin1", "api_key: caf\xE9\n");
   auto latin1 = load_profile(home_.path(), "latin1");
   ASSERT_FALSE(latin1.ok());
-  EXPECT_EQ(std::get<ConfigError::Io>(latin1.error().detail).kind, IoErrorKind::InvalidData);
+  EXPECT_EQ(latin1.error().kind, ConfigError::Kind::Io);
+  EXPECT_EQ(latin1.error().io.kind, IoErrorKind::InvalidData);
 
   std::filesystem::create_directories(profiles() + "/dir.yaml");
   auto dir = load_profile(home_.path(), "dir");
   ASSERT_FALSE(dir.ok());
-  EXPECT_EQ(std::get<ConfigError::Io>(dir.error().detail).code, EISDIR);
+  EXPECT_EQ(dir.error().kind, ConfigError::Kind::Io);
+  EXPECT_EQ(dir.error().io.code, EISDIR);
 
   write_profile("null", "~");
   auto null = load_profile(home_.path(), "null");
   ASSERT_FALSE(null.ok());
-  EXPECT_EQ(std::get<ConfigError::Yaml>(null.error().detail).message,
+  EXPECT_EQ(null.error().kind, ConfigError::Kind::Yaml);
+  EXPECT_EQ(null.error().yaml.message,
             "invalid type: null, expected struct DaemonConfig");
 }
 

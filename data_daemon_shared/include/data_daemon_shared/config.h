@@ -11,7 +11,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "data_daemon_shared/io_error.h"
 #include "data_daemon_shared/result.h"
@@ -41,17 +40,21 @@ struct DaemonConfig {
 // The spool limit when neither the environment nor a profile gives one: 2 GiB.
 inline constexpr int64_t DEFAULT_SPOOL_LIMIT = 2'147'483'648;
 
-// The failure of load_profile.
+// The failure of load_profile: kind says which of the fields below holds the detail.
 struct ConfigError {
-  // The profile file does not exist; name is the profile name as passed, not its path.
-  struct ProfileNotFound {
-    std::string name;
-    friend bool operator==(const ProfileNotFound&, const ProfileNotFound&) = default;
+  enum class Kind {
+    ProfileNotFound,  // the profile file does not exist
+    Io,               // creating a directory, reading the file, measuring the disk
+    Yaml,             // not a YAML document, or one that does not map onto DaemonConfig
   };
-  using Io = IoError;      // creating a directory, reading the file, measuring the disk
-  using Yaml = YamlError;  // not a YAML document, or one that does not map onto DaemonConfig
+  Kind kind = Kind::Io;
+  std::string profile_name;  // ProfileNotFound: the name as passed, not its path
+  IoError io;                // Io
+  YamlError yaml;            // Yaml
 
-  std::variant<ProfileNotFound, Io, Yaml> detail;
+  static ConfigError profile_not_found(std::string name);
+  static ConfigError from(IoError error);
+  static ConfigError from(YamlError error);
 
   std::string display_text() const;
 };
