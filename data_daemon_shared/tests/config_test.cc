@@ -53,7 +53,8 @@ TEST(EnvOverrides, ReadsEachVariableOnItsOwnTerms) {
       {"QSM_OFFLINE", "", C{}},
       {"QSM_KEEP_WAKELOCK_WHILE_UPLOAD", "True", with(&C::keep_wakelock_while_upload, true)},
       {"QSM_RECORDING_REAPER", "0", with(&C::recording_reaper, false)},
-      {"QSM_PATH_TO_STORE_RECORD", " /srv/rec ", with(&C::path_to_store_record, std::string(" /srv/rec "))},
+      {"QSM_PATH_TO_STORE_RECORD", " /srv/rec ",
+       with(&C::path_to_store_record, std::string(" /srv/rec "))},
       {"QSM_API_KEY", "k", with(&C::api_key, std::string("k"))},
       {"QSM_API_KEY", "k\xFF", C{}},  // not UTF-8: as if unset
       {"QUILLSPAN_ORG_ID", "org", with(&C::current_org_id, std::string("org"))},
@@ -193,7 +194,7 @@ TEST_F(ProfileTest, EffectiveSpoolLimit) {
 }
 
 TEST_F(ProfileTest, EffectiveSpoolLimitTouchesNoDirectoryUnlessAProfileIsNamed) {
-  for (const std::optional<std::string>& profile : {std::optional<std::string>(), std::optional<std::string>("")}) {
+  for (const auto& profile : {std::optional<std::string>(), std::optional<std::string>("")}) {
     ScopedEnv env{{"QUILLSPAN_DAEMON_PROFILE", profile}};
     EXPECT_EQ(effective_spool_limit(), DEFAULT_SPOOL_LIMIT);
     EXPECT_FALSE(exists(home_ / ".quillspan"));

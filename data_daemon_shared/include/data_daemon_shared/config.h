@@ -76,7 +76,7 @@ std::string profiles_dir(std::string_view home);
 // reaches into subdirectories, ".." out of the directory, and a leading "/" makes it absolute.
 Result<std::string, IoError> profile_path(std::string_view home, std::string_view name);
 
-// Without a name: default_config(). With one: reads profile_path(home, name) once; a missing
+// Without a name: default_config() (which throws where it does). With one: reads profile_path(home, name) once; a missing
 // file is ProfileNotFound, other read failures and non-UTF-8 content are Io; a text of only
 // White_Space gives every field absent; anything else goes to daemon_config_from_yaml.
 Result<DaemonConfig, ConfigError> load_profile(std::string_view home,
