@@ -42,7 +42,13 @@ void write_and_decode(const fs::path& path, uint32_t width, uint32_t height,
 
   testing::ChunkContents contents = testing::read_chunk(testing::read_file(path));
   EXPECT_EQ(contents.error, "");
-  EXPECT_EQ(contents.frames().size(), pictures.size());
+  ASSERT_EQ(contents.frames().size(), pictures.size());
+  // The stored PNGs on their own, through the second decoder.
+  std::vector<std::vector<uint8_t>> pngs;
+  for (const auto& frame : contents.frames()) pngs.push_back(frame.data);
+  testing::CommandResult reference = testing::reference_decode_pngs(pngs);
+  ASSERT_EQ(reference.exit_status, 0) << reference.errors;
+  EXPECT_TRUE(reference.output == expected) << "the second decoder's pixels differ";
 
   testing::CommandResult decoded = testing::ffmpeg_decode_rgb24(path);
   ASSERT_EQ(decoded.exit_status, 0) << decoded.errors;
@@ -82,11 +88,14 @@ TEST(ChunkDecode, RgbFramesOfSeveralSizes) {
         rgb = testing::noise(size_t{c.width} * c.height * 3, ++seed);
       } else {
         rgb.resize(size_t{c.width} * c.height * 3);
-        for (size_t p = 0; p < rgb.size(); ++p) rgb[p] = static_cast<uint8_t>(p / 3 + 40 * i + p % 3);
+        for (size_t p = 0; p < rgb.size(); ++p) {
+          rgb[p] = static_cast<uint8_t>(p / 3 + 40 * i + p % 3);
+        }
       }
       pictures.push_back({pts_of(i), std::move(rgb)});
     }
-    fs::path path = dir / ("chunk_" + std::to_string(c.width) + "x" + std::to_string(c.height) + ".nut");
+    fs::path path =
+        dir / ("chunk_" + std::to_string(c.width) + "x" + std::to_string(c.height) + ".nut");
     write_and_decode(path, c.width, c.height, pictures);
     if (c.noisy && c.width >= 160) {
       // Frames over 32,736 bytes: each one is preceded by its own syncpoint.

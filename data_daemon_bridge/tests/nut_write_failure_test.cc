@@ -2,13 +2,19 @@
 // root; without the right to mount, the tests skip). write_frame and finish report
 // NutError::Write, the writer stays usable, and the file keeps only whole frames, so that once
 // space is back the chunk decodes to exactly the frames that were accepted.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
 
 #include "chunk_reader.h"
+#include "nut_writer/nut_format.h"
 #include "nut_writer/nut_writer.h"
 #include "png/png_encoder.h"
 #include "test_support.h"
@@ -22,8 +28,8 @@ using testing::TempDir;
 class SmallFileSystem : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::CommandResult mounted =
-        testing::run_command("mount -t tmpfs -o size=32m tmpfs " + testing::shell_quoted(dir_.path()));
+    testing::CommandResult mounted = testing::run_command("mount -t tmpfs -o size=32m tmpfs " +
+                                                          testing::shell_quoted(dir_.path()));
     if (mounted.exit_status != 0) {
       GTEST_SKIP() << "cannot mount a tmpfs here (needs root): " << mounted.errors;
     }
@@ -182,9 +188,49 @@ TEST_F(SmallFileSystem, FinishReportsAFailedWriteOutAndCloses) {
   EXPECT_EQ(nut_error_text(finished.error()), write_error_text(chunk));
   // Closed: the file system can be unmounted, which a file still open would prevent.
   unfill();
-  testing::CommandResult unmounted = testing::run_command("umount " + testing::shell_quoted(dir_.path()));
+  testing::CommandResult unmounted =
+      testing::run_command("umount " + testing::shell_quoted(dir_.path()));
   EXPECT_EQ(unmounted.exit_status, 0) << unmounted.errors;
   mounted_ = unmounted.exit_status != 0;
+}
+
+// A file that cannot be truncated (a pipe whose reader goes away in the middle of a large
+// frame): the partial frame cannot be taken back, so the writer refuses every later frame and
+// finish reports the failure instead of a good chunk.
+TEST(NutWriteFailure, PartialFrameThatCannotBeTakenBackStopsTheChunk) {
+  TempDir dir;
+  const fs::path fifo = dir / "chunk.nut";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct sigaction ignore = {}, previous = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous);
+  std::thread reader([&fifo] {
+    int fd = ::open(fifo.c_str(), O_RDONLY);
+    std::vector<char> buf(64 * 1024);
+    size_t total = 0;
+    while (total < 200 * 1024) {
+      ssize_t n = ::read(fd, buf.data(), buf.size());
+      if (n <= 0) break;
+      total += static_cast<size_t>(n);
+    }
+    ::close(fd);
+  });
+  auto created = NutWriter::create(fifo, {64, 64, 1, 1000000});
+  ASSERT_TRUE(created);
+  NutWriter writer = std::move(created).value();
+  std::vector<uint8_t> large(WRITE_BUFFER_BYTES + 1, 0x42);
+  auto failed = writer.write_frame(0, large);
+  reader.join();
+  ASSERT_FALSE(failed);
+  const std::string text = "failed to write NUT file " + fifo.string() + ": Broken pipe";
+  EXPECT_EQ(nut_error_text(failed.error()), text);
+  auto refused = writer.write_frame(1, std::vector<uint8_t>{1});
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(nut_error_text(refused.error()), text);
+  auto finished = std::move(writer).finish();
+  sigaction(SIGPIPE, &previous, nullptr);
+  ASSERT_FALSE(finished);
+  EXPECT_EQ(nut_error_text(finished.error()), text);
 }
 
 }  // namespace

@@ -16,8 +16,9 @@ inline constexpr size_t PNG_WORKER_STACK_BYTES = 2 * 1024 * 1024;
 
 // How a thread is started: name, stack size, body; an error carries the system error's text.
 // The default is port::start_detached_thread; tests put in one that fails.
-using ThreadStarter = std::function<data_daemon_shared::Result<data_daemon_shared::Unit, std::string>(
-    std::string name, size_t stack_bytes, std::function<void()> body)>;
+using ThreadStarter =
+    std::function<data_daemon_shared::Result<data_daemon_shared::Unit, std::string>(
+        std::string name, size_t stack_bytes, std::function<void()> body)>;
 
 // Creates the job queue and starts count detached threads "qs-png-compress-0", "-1", ...
 // running png_worker_loop. A thread that cannot be started is logged (WARN "failed to spawn PNG
