@@ -115,6 +115,7 @@ TEST(PngWorkers, ThreadsAreNamedByIndexAndServeTheQueue) {
                                          port::visible_thread_name("qs-png-compress-1"),
                                          port::visible_thread_name("qs-png-compress-2"),
                                      }));
+  EXPECT_EQ(queue->worker_count(), 3u);
   std::vector<uint8_t> rgb = testing::noise(4 * 4 * 3, 9);
   auto slot = submit(*queue, 4, 4, FrameDtype::Rgb8, rgb);
   PngOutcome outcome = slot->wait_take();
@@ -144,6 +145,7 @@ TEST(PngWorkers, FailedStartIsLoggedAndSkipped) {
   EXPECT_EQ(shown, (std::set<std::string>{port::visible_thread_name("qs-png-compress-0"),
                                           port::visible_thread_name("qs-png-compress-2")}));
   EXPECT_EQ(recorder.requested().size(), 3u);  // no retry
+  EXPECT_EQ(queue->worker_count(), 2u);
 
   std::vector<std::shared_ptr<PngResultSlot>> slots;
   for (int i = 0; i < 4; ++i) slots.push_back(submit(*queue, 1, 1, FrameDtype::Rgb8, {1, 2, 3}));
@@ -176,6 +178,19 @@ TEST(PngWorkers, EachSlotReceivesItsOwnFrame) {
         << it->width << "x" << it->height;
     EXPECT_FALSE(it->slot->try_take());  // taking leaves the slot empty
   }
+}
+
+// With no thread started the queue has no consumer; a job can still be encoded by its caller.
+TEST(PngWorkers, NoThreadStartedLeavesEncodingToTheCaller) {
+  auto queue = spawn_png_workers(2, [](std::string, size_t, std::function<void()>) {
+    return Result<Unit, std::string>(data_daemon_shared::Err(std::string("no threads")));
+  });
+  EXPECT_EQ(queue->worker_count(), 0u);
+  auto slot = std::make_shared<PngResultSlot>();
+  run_png_job(PngJob({7, 8, 9}, slot, 1, 1, FrameDtype::Rgb8));
+  std::optional<PngOutcome> outcome = slot->try_take();
+  ASSERT_TRUE(outcome && *outcome);
+  EXPECT_EQ(outcome->value(), png_on_this_thread(1, 1, {7, 8, 9}));
 }
 
 TEST(PngWorkers, DepthJobIsConvertedBeforeEncoding) {

@@ -23,7 +23,8 @@ using ThreadStarter =
 // Creates the job queue and starts count detached threads "qs-png-compress-0", "-1", ...
 // running png_worker_loop. A thread that cannot be started is logged (WARN "failed to spawn PNG
 // compression worker" with field error) and skipped: no retry, its index is not reused. Returns
-// the queue whether or not any thread started; with none, nothing ever takes its jobs.
+// the queue whether or not any thread started, with its worker_count(); with none, nothing
+// ever takes its jobs.
 std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count);
 std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count, const ThreadStarter& start);
 
