@@ -10,7 +10,7 @@
 #include <string>
 
 #include "data_daemon_shared/config.h"
-#include "data_daemon_shared/invariant.h"
+#include "data_daemon_shared/panic.h"
 #include "data_daemon_shared/paths.h"
 #include "scoped_env.h"
 
@@ -24,7 +24,7 @@ using testing::ScopedEnv;
 std::string outcome(const std::function<std::string()>& call) {
   try {
     return call();
-  } catch (const InvariantViolation& e) {
+  } catch (const Panic& e) {
     return std::string("aborted: ") + e.what();
   }
 }

@@ -110,7 +110,7 @@ Result<FsSpace, IoError> read_fs_space(const std::string& path);
 // that held between 1 MiB and 20 MiB, spool_limit DEFAULT_SPOOL_LIMIT, num_threads 1,
 // path_to_store_record the root, keep_wakelock_while_upload and offline false,
 // recording_reaper true.
-// Throws InvariantViolation ("home directory required to resolve the recordings root:
+// Throws Panic ("home directory required to resolve the recordings root:
 // HomeDirUnavailable") when there is no recordings root.
 Result<DaemonConfig, IoError> default_config();
 // The same with the file-system measure supplied by the caller.
@@ -119,7 +119,7 @@ Result<DaemonConfig, IoError> default_config(const FsSpaceReader& read_space);
 // QSM_SPOOL_LIMIT when it parses; else the spool_limit of the profile QUILLSPAN_DAEMON_PROFILE
 // names, when the profile loads and gives one; else DEFAULT_SPOOL_LIMIT. Values come back as
 // they are (0 and negative included). A failed profile is dropped without a trace.
-// Throws InvariantViolation ("could not determine the user's home directory") when a profile is
+// Throws Panic ("could not determine the user's home directory") when a profile is
 // named and there is no home directory; nothing is kept, so the next call tries again.
 int64_t effective_spool_limit();
 

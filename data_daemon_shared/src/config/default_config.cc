@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "data_daemon_shared/config.h"
-#include "data_daemon_shared/invariant.h"
+#include "data_daemon_shared/panic.h"
 #include "data_daemon_shared/paths.h"
 #include "files.h"
 #include "unicode_text.h"
@@ -40,8 +40,8 @@ Result<DaemonConfig, IoError> default_config() { return default_config(read_fs_s
 Result<DaemonConfig, IoError> default_config(const FsSpaceReader& read_space) {
   auto root = recordings_root();
   if (!root) {
-    throw InvariantViolation("home directory required to resolve the recordings root: " +
-                             std::string(HomeDirUnavailable::kDebugText));
+    panic("home directory required to resolve the recordings root: " +
+          std::string(HomeDirUnavailable::kDebugText));
   }
   if (auto made = create_dir_all(root.value()); !made) return Err(made.error());
   auto space = read_space(root.value());
