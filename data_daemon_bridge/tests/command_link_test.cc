@@ -19,6 +19,7 @@
 #include "data_daemon_shared/envelope.h"
 #include "data_daemon_shared/query.h"
 #include "gtest/gtest.h"
+#include "panic/panic.h"
 #include "publisher/ipc_handles.h"
 #include "publisher/ipc_handles_cell.h"
 #include "publisher/publish.h"
@@ -213,6 +214,19 @@ TEST(CommandLink, AForkedChildBuildsItsOwnSetAndLeavesTheParentsAlone) {
     EXPECT_TRUE(publish_envelope(cancel("parent", 3)).ok());
     EXPECT_EQ(ipc_handles_build_count(), parent_builds);
     EXPECT_EQ(daemon.next_line(), cancel_line("parent", 3));
+  }).join();
+}
+
+TEST(CommandLink, ASecondBorrowOnOneThreadIsABrokenInvariant) {
+  std::thread([] {
+    {
+      auto borrow = borrow_ipc_handles();
+      ASSERT_TRUE(borrow.ok()) << publisher_error_text(borrow.error());
+      EXPECT_THROW((void)borrow_ipc_handles(), Panic);
+    }
+    // The first borrow was given back when it went; the set is still there.
+    EXPECT_TRUE(borrow_ipc_handles().ok());
+    EXPECT_EQ(ipc_handles_build_count(), 1u);
   }).join();
 }
 
