@@ -260,16 +260,21 @@ TEST(CommandLink, The129thThreadGetsTheLibrarysPublisherLimitError) {
   std::barrier release(kHolders + 1);
   std::vector<std::thread> holders;
   std::atomic<int> failures{0};
+  std::latch services_made(1);
   for (int i = 0; i < kHolders; ++i) {
-    holders.emplace_back([&] {
+    holders.emplace_back([&, i] {
       auto borrow = borrow_ipc_handles();
       if (!borrow) {
         ++failures;
         ADD_FAILURE() << publisher_error_text(borrow.error());
       }
+      if (i == 0) services_made.count_down();
       built.arrive_and_wait();
       release.arrive_and_wait();
     });
+    // The first set creates the services; the others only open them. (Threads that race to
+    // create a service can see the library's HangsInCreation when the creator is slow.)
+    if (i == 0) services_made.wait();
   }
   built.arrive_and_wait();
   EXPECT_EQ(failures.load(), 0);
