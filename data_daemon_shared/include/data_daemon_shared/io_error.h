@@ -1,0 +1,25 @@
+// IoError: an operating-system I/O failure with its kind and errno code.
+#pragma once
+
+#include <string>
+
+namespace data_daemon_shared {
+
+enum class IoErrorKind { NotFound, PermissionDenied, AlreadyExists, InvalidData, Other };
+
+struct IoError {
+  IoErrorKind kind = IoErrorKind::Other;
+  int code = 0;  // the errno value; 0 for InvalidData, which no system call reported
+
+  // The one place that turns an errno value into an IoError.
+  static IoError from_errno(int code);
+  // Content that is not valid UTF-8 where text was expected.
+  static IoError invalid_utf8();
+
+  // strerror's text and " (os error N)", or "stream did not contain valid UTF-8".
+  std::string display_text() const;
+
+  friend bool operator==(const IoError&, const IoError&) = default;
+};
+
+}  // namespace data_daemon_shared
