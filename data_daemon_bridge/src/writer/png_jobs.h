@@ -1,0 +1,98 @@
+// The hand-over between the writer thread and the PNG compression threads: PngJob (one frame
+// to encode), PngJobQueue (the FIFO the threads take jobs from) and PngResultSlot (where one
+// frame's PNG, or its failure, comes back).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data_daemon_shared/envelope.h"
+#include "data_daemon_shared/result.h"
+
+namespace data_daemon_bridge {
+
+// Why a frame has no PNG: the text of the broken invariant that aborted its encoding.
+struct PngFailure {
+  std::string reason;
+};
+
+// What a slot hands the writer: the complete PNG file, or the frame's failure.
+using PngOutcome = data_daemon_shared::Result<std::vector<uint8_t>, PngFailure>;
+
+// One frame's result. Shared by exactly two holders: the frame's PngJob (its compression thread
+// stores once) and the writer's pending entry (the writer is the only one who takes or waits).
+// Every frame handed over gets an outcome: its PNG, or a failure when encoding aborted or the
+// job was released unencoded, so a wait on a slot ends once its job has been taken or dropped.
+class PngResultSlot {
+ public:
+  // Compression thread: stores the outcome (replacing one the writer left, which it never does)
+  // and then signals once.
+  void store(PngOutcome outcome);
+
+  // Writer: takes the outcome if it is there, leaving the slot empty; never waits.
+  std::optional<PngOutcome> try_take();
+
+  // Writer: waits without a deadline until an outcome is stored, then takes it.
+  PngOutcome wait_take();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable stored_;     // signalled once per store
+  std::optional<PngOutcome> outcome_;  // guarded by mutex_
+};
+
+// One frame to encode. Moved from the writer into the queue and from the queue into one
+// compression thread. A job released without an outcome stored (its thread aborted, or the
+// job was dropped unencoded) stores a PngFailure in its slot, so no wait on the slot is left
+// without an answer.
+class PngJob {
+ public:
+  PngJob(std::vector<uint8_t> pixels, std::shared_ptr<PngResultSlot> slot, uint32_t width,
+         uint32_t height, data_daemon_shared::FrameDtype dtype);
+  ~PngJob();
+  PngJob(PngJob&&) noexcept = default;
+  PngJob& operator=(PngJob&&) noexcept;
+  PngJob(const PngJob&) = delete;
+  PngJob& operator=(const PngJob&) = delete;
+
+  // The payload as received: RGB24 for Rgb8, little-endian depth samples otherwise; exactly
+  // width × height × bytes_per_pixel(dtype) bytes.
+  std::vector<uint8_t> pixels;
+  uint32_t width;
+  uint32_t height;
+  data_daemon_shared::FrameDtype dtype;
+
+  // Stores the outcome in the slot and lets go of it. REQUIRES: not delivered before.
+  void deliver(PngOutcome outcome);
+
+ private:
+  void release_slot();
+
+  std::shared_ptr<PngResultSlot> slot_;  // null once delivered
+};
+
+// The jobs waiting for a compression thread: one producer (the writer), any number of
+// consumers. Shared by the writer and every compression thread; lives until the process ends.
+class PngJobQueue {
+ public:
+  // Writer: appends under the mutex, then signals once, after unlocking, so one idle thread
+  // wakes per job. No bound: the writer keeps at most 8 jobs outstanding.
+  void push(PngJob job);
+
+  // Compression thread: waits without a deadline until a job is queued and removes the
+  // oldest. Jobs leave in FIFO order; they may finish in any order.
+  PngJob pop();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable job_added_;  // signalled once per push
+  std::deque<PngJob> jobs_;            // guarded by mutex_
+};
+
+}  // namespace data_daemon_bridge

@@ -1,0 +1,63 @@
+#include "writer/png_workers.h"
+
+#include <exception>
+#include <vector>
+
+#include "depth/depth_to_rgb24.h"
+#include "events/events.h"
+#include "png/png_encoder.h"
+#include "port/thread.h"
+
+namespace data_daemon_bridge {
+
+using data_daemon_shared::FrameDtype;
+
+namespace {
+
+constexpr std::string_view kTarget = "data_daemon_bridge::writer";
+
+PngOutcome encode_job(const PngJob& job) {
+  std::vector<uint8_t> converted;
+  std::span<const uint8_t> image = job.pixels;
+  if (job.dtype != FrameDtype::Rgb8) {
+    converted = depth_to_rgb24(job.dtype, job.width, job.height, job.pixels);
+    image = converted;
+  }
+  PngScratch& scratch = thread_png_scratch();
+  uint64_t n = encode_png_rgb24(scratch, job.width, job.height, image);
+  return std::vector<uint8_t>(scratch.png.begin(), scratch.png.begin() + n);
+}
+
+}  // namespace
+
+void run_png_job(PngJob job) {
+  // The thread outlives a failed frame: the next image resets the scratch.
+  try {
+    job.deliver(encode_job(job));
+  } catch (const std::exception& e) {
+    job.deliver(data_daemon_shared::Err(PngFailure{e.what()}));
+  }
+}
+
+[[noreturn]] void png_worker_loop(std::shared_ptr<PngJobQueue> queue) {
+  for (;;) run_png_job(queue->pop());
+}
+
+std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count) {
+  return spawn_png_workers(count, port::start_detached_thread);
+}
+
+std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count, const ThreadStarter& start) {
+  auto queue = std::make_shared<PngJobQueue>();
+  for (size_t i = 0; i < count; ++i) {
+    auto started = start("qs-png-compress-" + std::to_string(i), PNG_WORKER_STACK_BYTES,
+                         [queue] { png_worker_loop(queue); });
+    if (!started) {
+      emit_event(EventLevel::Warn, kTarget, "failed to spawn PNG compression worker",
+                 {{"error", started.error()}});
+    }
+  }
+  return queue;
+}
+
+}  // namespace data_daemon_bridge
