@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# The whole test suite: set-up, then the plain build and the AddressSanitizer +
-# UndefinedBehaviorSanitizer build, each built and tested.
+# The whole test suite: set-up, then the plain build, the AddressSanitizer +
+# UndefinedBehaviorSanitizer build and the ThreadSanitizer build, each built and tested.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/setup.sh
 
-for variant in plain address; do
+for variant in plain address thread; do
   dir=build
   sanitize=
   [ "$variant" = plain ] || { dir=build-$variant; sanitize=$variant; }
