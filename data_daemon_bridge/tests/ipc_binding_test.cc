@@ -64,6 +64,7 @@ TEST(IpcBinding, SamplesReachASubscriberInAnotherProcessInOrder) {
   EXPECT_EQ(peer.read_line(), "010203");
   EXPECT_EQ(peer.read_line(), "10");
   EXPECT_EQ(peer.read_line(), "ff00");
+  EXPECT_EQ(peer.read_line(), "done");
   EXPECT_EQ(peer.wait(), 0);
 }
 

@@ -1,7 +1,10 @@
 // The far side of the binding tests, run as a second process:
 //
-//   ipc_peer subscribe SERVICE COUNT   subscribe, print "ready", then print each sample's payload
-//                                      as hex, one a line, and exit after COUNT samples
+//   ipc_peer subscribe SERVICE COUNT [DELAY_MS]
+//                                      after DELAY_MS, subscribe and print "ready", then print
+//                                      each sample's payload as hex, one a line; after COUNT
+//                                      samples keep taking samples for 100 ms more, printing
+//                                      each as "extra HEX", then print "done" and exit
 //   ipc_peer hold SERVICE              subscribe, print "ready", and never take a sample
 //   ipc_peer serve SERVICE COUNT       serve requests, answering each with its bytes reversed,
 //                                      print "ready", and exit after COUNT responses
@@ -72,10 +75,12 @@ int main(int argc, char** argv) {
   }
   const std::string mode = argv[1];
   const long count = argc > 3 ? std::atol(argv[3]) : 0;
+  const long delay_ms = argc > 4 ? std::atol(argv[4]) : 0;
   auto node = get(Node::create(), "node");
   auto name = get(ServiceName::create(argv[2]), "service name");
 
   if (mode == "subscribe" || mode == "hold") {
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
     auto service = open_commands_like(node, name);
     auto subscriber = get(service.subscriber(), "subscriber");
     say("ready");
@@ -91,6 +96,13 @@ int main(int argc, char** argv) {
       say(hex(sample->payload()));
       ++received;
     }
+    const auto drain_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+    while (std::chrono::steady_clock::now() < drain_end) {
+      auto sample = get(subscriber.receive(), "receive");
+      if (sample) say("extra " + hex(sample->payload()));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    say("done");
     return 0;
   }
 

@@ -19,7 +19,7 @@ namespace data_daemon_bridge::testing {
 
 using Clock = std::chrono::steady_clock;
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, Stderr stderr_to) {
   int fds[2];
   if (pipe(fds) != 0) {
     std::perror("pipe");
@@ -28,6 +28,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  if (stderr_to == Stderr::Merge) posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
   posix_spawn_file_actions_addclose(&actions, fds[0]);
   posix_spawn_file_actions_addclose(&actions, fds[1]);
   std::vector<char*> args;
@@ -45,9 +46,12 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
 
 ChildProcess::~ChildProcess() {
   if (!reaped_) {
-    kill(pid_, SIGKILL);
-    int status;
-    waitpid(pid_, &status, 0);
+    kill(pid_, SIGTERM);
+    if (!wait(std::chrono::seconds(10))) {
+      kill(pid_, SIGKILL);
+      int status;
+      waitpid(pid_, &status, 0);
+    }
   }
   close(stdout_fd_);
 }

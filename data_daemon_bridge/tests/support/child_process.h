@@ -1,7 +1,8 @@
 // A program run in a second process for a test, with its standard output readable line by line.
 //
-// Waits are bounded only so that a broken peer cannot hang the suite. The destructor kills a
-// child that is still running and reaps it.
+// Waits are bounded only so that a broken peer cannot hang the suite. The destructor stops a
+// child that is still running (SIGTERM, then SIGKILL if it does not end within 10 s) and reaps
+// it, so that a daemon can release its ports.
 #pragma once
 
 #include <sys/types.h>
@@ -15,9 +16,12 @@ namespace data_daemon_bridge::testing {
 
 class ChildProcess {
  public:
+  enum class Stderr { Inherit, Merge };
+
   // Starts argv[0] (a path) with the given arguments; its stdout goes to a pipe, its stderr to
-  // the test's stderr. Aborts the test program if the process cannot be started.
-  explicit ChildProcess(const std::vector<std::string>& argv);
+  // the test's stderr or, with Stderr::Merge, into the same pipe. Aborts the test program if the
+  // process cannot be started.
+  explicit ChildProcess(const std::vector<std::string>& argv, Stderr stderr_to = Stderr::Inherit);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
