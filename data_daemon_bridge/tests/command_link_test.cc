@@ -15,6 +15,7 @@
 
 #include "data_daemon_ipc/publish_subscribe.h"
 #include "data_daemon_shared/envelope.h"
+#include "data_daemon_shared/query.h"
 #include "gtest/gtest.h"
 #include "publisher/ipc_handles.h"
 #include "publisher/ipc_handles_cell.h"
@@ -29,9 +30,15 @@ using data_daemon_bridge::testing::helper_path;
 using namespace data_daemon_shared;
 using namespace std::chrono_literals;
 
+std::vector<std::string> dev_daemon_argv(std::vector<std::string> options) {
+  options.insert(options.begin(), {DDB_DEV_DAEMON, "--announce-ready"});
+  return options;
+}
+
 class DevDaemon {
  public:
-  DevDaemon() : process_({DDB_DEV_DAEMON, "--announce-ready"}) {
+  explicit DevDaemon(std::vector<std::string> options = {})
+      : process_(dev_daemon_argv(std::move(options))) {
     ready_ = process_.wait_for_line("{\"ready\":true}");
   }
   bool ready() const { return ready_; }
@@ -269,6 +276,68 @@ TEST(CommandLink, TheLibrarysLogGoesToTheEventSinkAndNeverToStderr) {
   EXPECT_NE(std::find(lines.begin(), lines.end(),
                       "event WARN data_daemon_bridge::ipc | iceoryx2 log"),
             lines.end());
+}
+
+// One request on `client`; the first response, if one comes within `limit`.
+std::optional<std::vector<uint8_t>> ask(const data_daemon_ipc::Client& client,
+                                        const std::vector<uint8_t>& request,
+                                        std::chrono::milliseconds limit) {
+  auto loan = client.loan_slice_uninit(request.size());
+  if (!loan) return std::nullopt;
+  std::copy(request.begin(), request.end(), loan.value().payload_mut().begin());
+  auto pending = data_daemon_ipc::send(std::move(loan).value());
+  if (!pending) return std::nullopt;
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    auto response = pending.value().receive();
+    if (response && response.value()) {
+      auto payload = response.value()->payload();
+      return std::vector<uint8_t>(payload.begin(), payload.end());
+    }
+    std::this_thread::sleep_for(1ms);
+  }
+  return std::nullopt;
+}
+
+TEST(DevDaemonQueries, AnswersEachQueryWithTheValuesOfItsOptions) {
+  const auto recording_request =
+      encode_recording_id_request(RecordingIdRequest{"arm", 0, 1'700'000'000}).value();
+  const auto id_request = encode_request_id(42).value();
+  {
+    DevDaemon daemon({"--ready-value", "7", "--version-text", "v9", "--recording-id", "rec-1"});
+    ASSERT_TRUE(daemon.ready());
+    std::thread([&] {
+      auto borrow = borrow_ipc_handles();
+      ASSERT_TRUE(borrow.ok());
+      const IpcHandles& h = borrow.value().handles();
+      auto health = ask(h.health_client, id_request, 20s);
+      ASSERT_TRUE(health.has_value());
+      EXPECT_EQ(decode_health_reply(*health).value(), (HealthReply{7, 42}));
+      auto version = ask(h.version_client, id_request, 20s);
+      ASSERT_TRUE(version.has_value());
+      EXPECT_EQ(decode_version_reply(*version).value(), (VersionReply{42, "v9"}));
+      auto recording = ask(h.recording_ids_client, recording_request, 20s);
+      ASSERT_TRUE(recording.has_value());
+      EXPECT_EQ(decode_recording_id_reply(*recording).value(), "rec-1");
+    }).join();
+  }
+  {
+    // Defaults, and a delay: nothing within the first 100 ms, the answer after that.
+    DevDaemon daemon({"--reply-delay-ms", "300"});
+    ASSERT_TRUE(daemon.ready());
+    std::thread([&] {
+      auto borrow = borrow_ipc_handles();
+      ASSERT_TRUE(borrow.ok());
+      const IpcHandles& h = borrow.value().handles();
+      EXPECT_FALSE(ask(h.health_client, id_request, 100ms).has_value());
+      auto health = ask(h.health_client, id_request, 20s);
+      ASSERT_TRUE(health.has_value());
+      EXPECT_EQ(decode_health_reply(*health).value(), (HealthReply{1, 42}));
+      auto recording = ask(h.recording_ids_client, recording_request, 20s);
+      ASSERT_TRUE(recording.has_value());
+      EXPECT_EQ(decode_recording_id_reply(*recording).value(), std::nullopt);
+    }).join();
+  }
 }
 
 }  // namespace

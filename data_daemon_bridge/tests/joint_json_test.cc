@@ -77,8 +77,7 @@ TEST(JointJson, Object) {
   EXPECT_EQ(text(12.5, std::numeric_limits<double>::quiet_NaN()),
             R"({"timestamp":12.5,"value":null})");
   const std::string longest = text(-1.7976931348623157e308, -2.2250738585072014e-308);
-  EXPECT_EQ(longest,
-            R"({"timestamp":-1.7976931348623157e+308,"value":-2.2250738585072014e-308})");
+  EXPECT_EQ(longest, R"({"timestamp":-1.7976931348623157e+308,"value":-2.2250738585072014e-308})");
   EXPECT_LE(longest.size(), 71u);
 }
 

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "event_capture.h"
 #include "publisher/data_publisher.h"
+#include "support/event_capture.h"
 
 namespace data_daemon_bridge {
 namespace {
@@ -58,7 +58,8 @@ PublisherItem json(std::string robot) {
 }
 
 PublisherItem heartbeat(std::string robot) {
-  return {PublisherItem::Envelope{data_daemon_shared::VideoHeartbeat{.robot_id = std::move(robot)}}};
+  return {
+      PublisherItem::Envelope{data_daemon_shared::VideoHeartbeat{.robot_id = std::move(robot)}}};
 }
 
 TEST(PublisherLoop, PublishesInChannelOrderAndAnswersFlushAfterEverythingBefore) {
@@ -90,7 +91,7 @@ TEST(PublisherLoop, PublishesInChannelOrderAndAnswersFlushAfterEverythingBefore)
   loop.join();
   EXPECT_EQ(fake.published(), (std::vector<std::string>{"4:a", "3:b", "8:c", "3:d"}));
 
-  const auto events = capture.events();
+  const auto events = capture.events("data_daemon_bridge::publisher");
   ASSERT_EQ(events.size(), 2u);
   for (const auto& e : events) {
     EXPECT_EQ(e.level, EventLevel::Warn);

@@ -37,8 +37,8 @@ TEST(QueryTimeout, ConvertsClampsAndRounds) {
 
 TEST(QueryTimeout, HalfNanosecondsRoundToEven) {
   // m / 1024 s is exact in binary and ends in exactly half a nanosecond for odd m.
-  EXPECT_EQ(duration_from_timeout_s(1.0 / 1024).count(), 976'562);        // 976,562.5
-  EXPECT_EQ(duration_from_timeout_s(3.0 / 1024).count(), 2'929'688);      // 2,929,687.5
+  EXPECT_EQ(duration_from_timeout_s(1.0 / 1024).count(), 976'562);    // 976,562.5
+  EXPECT_EQ(duration_from_timeout_s(3.0 / 1024).count(), 2'929'688);  // 2,929,687.5
   EXPECT_EQ(duration_from_timeout_s(1 + 1.0 / 1024).count(), 1'000'976'562);
 }
 

@@ -32,10 +32,11 @@ void print_line(const std::string& line) {
   std::fflush(stdout);
 }
 
-// iceoryx2's warnings and errors, to stderr; its chatter below that is dropped.
+// iceoryx2's errors, to stderr; below that (its warning that no configuration file was found
+// among them) it is dropped.
 void log_to_stderr(uint8_t level, const char* origin, size_t origin_len, const char* message,
                    size_t message_len) {
-  if (level < 3) return;
+  if (level < 4) return;
   std::fprintf(stderr, "dev_daemon: iceoryx2: %.*s | %.*s\n", static_cast<int>(origin_len),
                origin, static_cast<int>(message_len), message);
 }

@@ -15,12 +15,17 @@ line on stdout, flushed at once:
   {"variant":"StopRecording","robot_id":"arm","robot_instance":0,"publish_timestamp_ns":...}
 
 the variant's name first, then its fields in wire order; byte strings in lower-case hex,
-absent optional fields as null, BatchedData samples as [{"name":...,"payload":"<hex>"}].
-An envelope that does not decode prints {"error":"<why>","bytes":"<hex>"}.
+absent optional fields as null, BatchedData samples as [{"name":...,"payload":"<hex>"}],
+frame dtypes by name ("Rgb8"), floats in shortest round-trip digits (NaN and Infinity as
+Python's json module reads them). An envelope that does not decode prints
+{"error":"<why>","bytes":"<hex>"}; bytes after an envelope's last field appear as
+"trailing":"<hex>".
 
 It also serves the query services "quillspan/data_daemon/health", ".../version" and
 ".../recording_ids", answering every request with the values below. It runs until SIGINT or
-SIGTERM, then releases its ports and exits with status 0. Diagnostics go to stderr.
+SIGTERM, then releases its ports and exits with status 0; it exits with status 1 when it
+cannot open a service or port (another daemon already subscribed, say: the commands service
+takes one subscriber). Diagnostics go to stderr.
 
 options:
   --ready-value N      health replies carry ready value N (0 to 4294967295; default 1;

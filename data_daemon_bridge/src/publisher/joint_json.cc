@@ -24,8 +24,8 @@ struct ShortestDigits {
 // ("d.ddde+XX"), choosing the closest where several are shortest.
 bool shortest_digits(double x, ShortestDigits& out) {
   char buffer[32];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, x,
-                                       std::chars_format::scientific);
+  const auto [end, ec] =
+      std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::scientific);
   if (ec != std::errc()) return false;
   const std::string_view text(buffer, end - buffer);
   const size_t e = text.find('e');

@@ -20,7 +20,7 @@ struct JointFrame {
   std::optional<double> timestamp_s;  // as the caller gave it; absent stays absent
   std::string robot_id;
   std::string data_type;
-  std::string names;  // joint names joined by NUL characters, as the caller gave them
+  std::string names;           // joint names joined by NUL characters, as the caller gave them
   std::vector<double> values;  // one a joint, in the order of `names`
   int64_t robot_instance = 0;
   int64_t timestamp_ns = 0;          // the caller's capture time

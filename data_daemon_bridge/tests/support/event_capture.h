@@ -34,9 +34,14 @@ class EventCapture {
   }
   ~EventCapture() { set_event_sink(nullptr); }
 
-  std::vector<CapturedEvent> events() const {
+  // The events of one target, in emission order.
+  std::vector<CapturedEvent> events(const std::string& target) const {
     std::lock_guard lock(mutex_);
-    return events_;
+    std::vector<CapturedEvent> out;
+    for (const auto& e : events_) {
+      if (e.target == target) out.push_back(e);
+    }
+    return out;
   }
 
  private:
