@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "data_daemon_shared/envelope.h"
-#include "writer/reply_channel.h"
+#include "data_daemon_shared/result.h"
+#include "publisher/channel.h"
 
 namespace data_daemon_bridge {
 
@@ -27,6 +28,11 @@ struct VideoFrame {
   uint32_t height = 0;
   data_daemon_shared::FrameDtype dtype = data_daemon_shared::FrameDtype::Rgb8;
 };
+
+// The sending end of a barrier's reply channel: the writer answers with one empty message; a
+// job released unanswered releases it too, which ends the caller's wait without an answer.
+using ReplySender = Sender<data_daemon_shared::Unit>;
+using ReplyReceiver = Receiver<data_daemon_shared::Unit>;
 
 // flush_source: write out every frame queued before, seal and announce the source's open
 // chunks, send SourceFlushed, then answer.
