@@ -9,6 +9,7 @@ debian_packages=(
   libyaml-dev zlib1g-dev
   libclang-dev clang
   ffmpeg
+  python3-dev
 )
 
 missing=()

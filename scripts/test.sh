@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: set-up, then the plain build and the AddressSanitizer +
-# UndefinedBehaviorSanitizer build, each built and tested.
+# UndefinedBehaviorSanitizer build, each built and tested: the C++ tests, then the Python module's
+# tests under every interpreter the module is built for.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -14,4 +15,5 @@ for variant in plain address; do
   scripts/build.sh "$dir" "$sanitize"
   echo "== $variant tests"
   ctest --test-dir "$dir" --output-on-failure -j2
+  scripts/pytest.sh "$dir" "$sanitize"
 done
