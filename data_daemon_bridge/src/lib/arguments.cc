@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "lib/frame_buffer.h"
-#include "lib/panic.h"
+#include "panic/panic.h"
 
 namespace data_daemon_bridge {
 

@@ -44,7 +44,7 @@ PyObject* raise_panic(const char* text);
 // namespace. Created on first use; nullptr with an exception set if the interpreter refuses.
 PyObject* panic_exception_type();
 
-// Runs the entry's work; any C++ exception that escapes it (a BrokenInvariant from panic(), or
+// Runs the entry's work; any C++ exception that escapes it (a Panic from panic(), or
 // anything else a library throws) becomes the panic exception. REQUIRES: the interpreter lock is
 // held on entry; it is held again whenever this returns.
 template <class Work>

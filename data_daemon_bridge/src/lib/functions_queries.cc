@@ -36,7 +36,7 @@ PyObject* get_recording_id(PyObject* const* args, Py_ssize_t nargs, PyObject* kw
   }
   if (request.robot_id.empty()) return raise(value_error("robot_id must not be empty"));
   auto encoded = data_daemon_shared::encode_recording_id_request(request);
-  if (!encoded) return raise(runtime_error(data_daemon_shared::codec_error_text(encoded.error())));
+  if (!encoded) return raise(publisher_error_to_pyerr({PublisherError::Codec{encoded.error()}}));
   auto id = without_gil([&] { return get_recording_id_nogil(encoded.value(), timeout_s); });
   if (!id) return raise(id.error());
   return text_or_none(id.value());

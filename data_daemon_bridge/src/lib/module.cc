@@ -9,7 +9,7 @@
 #include "lib/boundary.h"
 #include "lib/function_table.h"
 #include "lib/functions.h"
-#include "lib/panic.h"
+#include "panic/panic.h"
 
 namespace data_daemon_bridge {
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "publisher/publisher_error.h"
+
 namespace data_daemon_bridge {
 
 enum class PythonErrorKind { RuntimeError, ValueError };
@@ -20,5 +22,8 @@ inline PythonError runtime_error(std::string text) {
 inline PythonError value_error(std::string text) {
   return {PythonErrorKind::ValueError, std::move(text)};
 }
+
+// A daemon-link failure as Python sees it: RuntimeError with the error's display text.
+PythonError publisher_error_to_pyerr(PublisherError error);
 
 }  // namespace data_daemon_bridge

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "lib/boundary.h"
-#include "lib/panic.h"
+#include "panic/panic.h"
 
 namespace {
 
