@@ -1,7 +1,9 @@
 #include "lib/bodies.h"
 
+#include "publisher/data_publisher.h"
 #include "publisher/publish.h"
 #include "publisher/publish_clock.h"
+#include "query/daemon_queries.h"
 
 namespace data_daemon_bridge {
 
@@ -34,27 +36,48 @@ Result<Unit, PythonError> refresh_config_nogil() {
   return publish_command(data_daemon_shared::RefreshConfig{});
 }
 
-// TODO(samples): queue on the data publisher thread.
-void log_joints_nogil(JointsArgs) {}
-void log_json_nogil(JsonArgs) {}
+void log_joints_nogil(JointFrame frame) {
+  frame.publish_timestamp_ns = publish_clock_ns();
+  // A failed send hands the item back; it is dropped (the spawn failure was logged).
+  (void)get_or_spawn_data_publisher().send(PublisherItem{PublisherItem::Joints{std::move(frame)}});
+}
+
+void log_json_nogil(JsonSample sample) {
+  sample.publish_timestamp_ns = publish_clock_ns();
+  (void)get_or_spawn_data_publisher().send(PublisherItem{PublisherItem::Json{std::move(sample)}});
+}
 
 Result<Unit, PythonError> stop_recording_nogil(std::string robot_id, int64_t robot_instance,
                                                std::optional<int64_t> timestamp_ns) {
-  // TODO(samples): drain the data publisher first.
+  // The recording's samples, queued by any thread before this point, go out before the stop.
+  // Unanswered (no publisher thread) or not, the stop is sent.
+  (void)drain_data_publisher();
   const int64_t now = publish_clock_ns();
   return publish_command(data_daemon_shared::StopRecording{
       std::move(robot_id), robot_instance, now, timestamp_ns.value_or(now)});
 }
 
-Result<std::optional<std::string>, PythonError> get_recording_id_nogil(const std::vector<uint8_t>&,
-                                                                       double) {
-  return Err(runtime_error("not available yet"));
+namespace {
+
+template <class T>
+Result<std::optional<T>, PythonError> query_outcome(QueryResult<T> answer) {
+  if (!answer) return Err(publisher_error_to_pyerr(std::move(answer.error())));
+  return std::move(answer).value();
 }
-Result<std::optional<uint32_t>, PythonError> wait_until_ready_nogil(double) {
-  return Err(runtime_error("not available yet"));
+
+}  // namespace
+
+Result<std::optional<std::string>, PythonError> get_recording_id_nogil(
+    const std::vector<uint8_t>& encoded_request, double timeout_s) {
+  return query_outcome(query_recording_id(encoded_request, timeout_s));
 }
-Result<std::optional<std::string>, PythonError> daemon_version_nogil(double) {
-  return Err(runtime_error("not available yet"));
+
+Result<std::optional<uint32_t>, PythonError> wait_until_ready_nogil(double timeout_s) {
+  return query_outcome(query_health(timeout_s));
+}
+
+Result<std::optional<std::string>, PythonError> daemon_version_nogil(double timeout_s) {
+  return query_outcome(query_daemon_version(timeout_s));
 }
 
 }  // namespace data_daemon_bridge

@@ -12,6 +12,7 @@
 #include "data_daemon_shared/envelope.h"
 #include "data_daemon_shared/result.h"
 #include "lib/python_error.h"
+#include "publisher/publisher_item.h"
 
 namespace data_daemon_bridge {
 
@@ -35,32 +36,12 @@ Result<int64_t, PythonError> start_recording_nogil(StartRecordingArgs args);
 // Publishes RefreshConfig on the calling thread's commands publisher.
 Result<Unit, PythonError> refresh_config_nogil();
 
-struct JointsArgs {
-  std::string robot_id;   // non-empty
-  int64_t robot_instance = 0;
-  std::string data_type;  // non-empty
-  std::string names;      // NUL-joined, unchecked
-  std::vector<double> values;  // non-empty
-  int64_t timestamp_ns = 0;
-  std::optional<double> timestamp_s;
-};
-
-// Stamps the publish time and queues the joint frame for the data publisher thread. Never waits;
-// a frame that cannot be queued is dropped.
-void log_joints_nogil(JointsArgs args);
-
-struct JsonArgs {
-  std::string robot_id;   // non-empty
-  int64_t robot_instance = 0;
-  std::string data_type;  // non-empty
-  std::string name;       // non-empty
-  std::vector<uint8_t> payload;
-  int64_t timestamp_ns = 0;
-  std::optional<double> timestamp_s;
-};
+// Stamps the frame's publish time and queues it for the data publisher thread. Never waits; a
+// frame that cannot be queued (no publisher thread could be started) is dropped.
+void log_joints_nogil(JointFrame frame);
 
 // As log_joints_nogil, for one JSON sample.
-void log_json_nogil(JsonArgs args);
+void log_json_nogil(JsonSample sample);
 
 // Drains the data publisher, then publishes StopRecording on the calling thread's commands
 // publisher. Blocks without a deadline for the drain, then up to 5 s for a subscriber.

@@ -24,7 +24,7 @@ constexpr Signature kStop{"stop_recording", kStopParams, 2};
 
 PyObject* log_joints(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   BoundArgs bound;
-  JointsArgs call;
+  JointFrame call;
   if (!bound.bind(kJoints, args, nargs, kwnames) || !bound.text(0, call.robot_id) ||
       !bound.i64(1, call.robot_instance) || !bound.text(2, call.data_type) ||
       !bound.text(3, call.names) || !bound.float_list(4, call.values) ||
@@ -42,7 +42,7 @@ PyObject* log_joints(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 
 PyObject* log_json(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   BoundArgs bound;
-  JsonArgs call;
+  JsonSample call;
   if (!bound.bind(kJson, args, nargs, kwnames) || !bound.text(0, call.robot_id) ||
       !bound.i64(1, call.robot_instance) || !bound.text(2, call.data_type) ||
       !bound.text(3, call.name) || !bound.bytes(4, call.payload) ||

@@ -1,6 +1,5 @@
 #include "publisher/ipc_handles.h"
 
-#include <mutex>
 
 #include "publisher/ipc_log.h"
 #include "publisher/limits.h"
@@ -21,8 +20,6 @@ namespace {
 
 // Owner: the calling thread.
 thread_local uint64_t builds_on_this_thread = 0;
-
-std::once_flag PUBLISHER_ATFORK_ONCE;
 
 Result<ServiceName, PublisherError> service_name(std::string_view name) {
   auto result = ServiceName::create(name);
@@ -89,7 +86,7 @@ Result<QueryClient, PublisherError> open_query_client(const Node& node, std::str
 
 Result<IpcHandles, PublisherError> open_ipc_handles() {
   ++builds_on_this_thread;
-  std::call_once(PUBLISHER_ATFORK_ONCE, register_publisher_atfork);
+  (void)ensure_publisher_atfork();
   // Before the first iceoryx2 call of this build, so the node's own messages are forwarded too.
   install_ipc_log_forwarding();
 

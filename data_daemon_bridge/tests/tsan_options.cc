@@ -1,0 +1,3 @@
+// The fork tests start threads in children of multi-threaded processes, which the module must
+// survive; ThreadSanitizer refuses that by default. Other builds never call this.
+extern "C" const char* __tsan_default_options() { return "die_after_fork=0"; }
