@@ -10,6 +10,7 @@ debian_packages=(
   libclang-dev clang
   curl ca-certificates
   ffmpeg
+  python3-dev
 )
 
 missing=()
