@@ -49,6 +49,15 @@ def private_ipc_namespace():
             os.chdir(previous)
 
 
+@pytest.fixture(scope="session", autouse=True)
+def recordings_root(tmp_path_factory):
+    """The recordings root of the session: the module resolves it once per process, on the first
+    frame it accepts, so it is set before any test runs. Chunk files land under its .rgb_spool."""
+    root = tmp_path_factory.mktemp("recordings")
+    os.environ["QUILLSPAN_DAEMON_RECORDINGS_ROOT"] = str(root)
+    return root
+
+
 class DevDaemon:
     """The development daemon in its own process: it prints every envelope it receives as one
     JSON line, and answers the queries with the values given by its options."""

@@ -10,16 +10,11 @@ namespace data_daemon_bridge {
 using data_daemon_shared::Envelope;
 using data_daemon_shared::Err;
 
-namespace {
-
-// Publishes on the calling thread's own commands publisher.
 Result<Unit, PythonError> publish_command(const Envelope& envelope) {
   auto published = publish_envelope(envelope);
   if (!published) return Err(publisher_error_to_pyerr(std::move(published.error())));
   return Unit{};
 }
-
-}  // namespace
 
 Result<int64_t, PythonError> start_recording_nogil(StartRecordingArgs args) {
   const int64_t now = publish_clock_ns();

@@ -33,6 +33,10 @@ struct StartRecordingArgs {
 // timestamp it sent (timestamp_ns when given, else the publish clock's reading).
 Result<int64_t, PythonError> start_recording_nogil(StartRecordingArgs args);
 
+// Publishes one envelope on the calling thread's own commands publisher; a failure is the
+// RuntimeError carrying the daemon link's error text.
+Result<Unit, PythonError> publish_command(const data_daemon_shared::Envelope& envelope);
+
 // Publishes RefreshConfig on the calling thread's commands publisher.
 Result<Unit, PythonError> refresh_config_nogil();
 
