@@ -237,6 +237,42 @@ def test_spool_over_budget_stalls_then_frames_pass_again(tmp_path):
     assert lines[1] == "passed"
 
 
+UNRESOLVED = textwrap.dedent("""
+    import os, sys
+    sys.path.insert(0, sys.argv[1])
+    from quillspan.data_daemon import _data_bridge as bridge
+    os.setuid(int(sys.argv[2]))  # a user without a password-database entry, hence no home
+    def log():
+        try:
+            bridge.log_frame("r", 0, "RGB_IMAGES", "cam", 1, 1, "uint8", bytes(3), 1)
+            print("accepted")
+        except RuntimeError as e:
+            print(type(e).__name__, e, sep="|")
+    log()
+    log()
+    os.environ["QUILLSPAN_DAEMON_RECORDINGS_ROOT"] = "/tmp"  # too late: resolved once
+    log()
+    print(bridge.flush_source("r", 0))
+    sys.stdout.flush()
+    os._exit(0)
+""")
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="needs root to become a user without a home")
+def test_unresolved_recordings_root_refuses_every_frame():
+    import pwd
+    uid = next(u for u in range(4242, 65000) if not any(p.pw_uid == u for p in pwd.getpwall()))
+    package_root = next(p for p in sys.path if p.endswith(f"python{sys.version_info[0]}."
+                                                          f"{sys.version_info[1]}"))
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("HOME", "QUILLSPAN_DAEMON_RECORDINGS_ROOT", "QUILLSPAN_DAEMON_DB_PATH")}
+    done = subprocess.run([sys.executable, "-c", UNRESOLVED, package_root, str(uid)], env=env,
+                          cwd="/", capture_output=True, text=True, timeout=WAIT_S)
+    refusal = ("RuntimeError|could not determine the user's home directory; set "
+               "QUILLSPAN_DAEMON_RECORDINGS_ROOT (or QUILLSPAN_DAEMON_DB_PATH) to an absolute path")
+    assert done.stdout.splitlines() == [refusal, refusal, refusal, "None"], done.stderr
+
+
 def child_logs_and_flushes(robot):
     for k in range(2):
         log_rgb(robot, "cam", rgb_frame(100 + k, 8, 8), 100 + k)

@@ -59,6 +59,7 @@ std::atomic<bool> atfork_attempted{false};
 std::atomic<bool> atfork_registered{false};
 
 std::atomic<WriterThreadStarter> thread_starter{nullptr};
+std::atomic<ForkHandlerRegistration> fork_registration{nullptr};
 
 data_daemon_shared::Result<data_daemon_shared::Unit, std::string> start_writer_thread(
     std::shared_ptr<WriterQueue> queue) {
@@ -83,7 +84,9 @@ void writer_atfork_child() {
 
 void register_writer_atfork() {
   if (atfork_attempted.exchange(true)) return;
-  if (int error = port::register_fork_child_handler(writer_atfork_child); error != 0) {
+  ForkHandlerRegistration registration = fork_registration.load(std::memory_order_acquire);
+  if (!registration) registration = port::register_fork_child_handler;
+  if (int error = registration(writer_atfork_child); error != 0) {
     emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
                "pthread_atfork registration failed; video writer-queue cache relies on PID heal",
                {{"errno", std::to_string(error)}});
@@ -128,6 +131,10 @@ std::shared_ptr<WriterQueue> get_or_spawn_writer() {
 
 void set_writer_thread_starter_for_testing(WriterThreadStarter starter) {
   thread_starter.store(starter, std::memory_order_release);
+}
+
+void set_fork_handler_registration_for_testing(ForkHandlerRegistration registration) {
+  fork_registration.store(registration, std::memory_order_release);
 }
 
 }  // namespace data_daemon_bridge

@@ -45,4 +45,9 @@ using WriterThreadStarter = data_daemon_shared::Result<data_daemon_shared::Unit,
     std::string name, size_t stack_bytes, std::function<void()> body);
 void set_writer_thread_starter_for_testing(WriterThreadStarter starter);
 
+// Tests: how the fork handler is registered (0 or an error code); nullptr restores the
+// platform's. Effective only before the process's first registration attempt.
+using ForkHandlerRegistration = int (*)(void (*child)());
+void set_fork_handler_registration_for_testing(ForkHandlerRegistration registration);
+
 }  // namespace data_daemon_bridge

@@ -165,5 +165,41 @@ TEST_F(WriterStart, ForkWhileAnotherThreadStartsTheWriterDoesNotHangTheChild) {
   set_writer_thread_starter_for_testing(nullptr);
 }
 
+// The fork handler could not be registered: a child forked from a thread whose cache holds the
+// parent's queue must still get a writer of its own. Run in a fresh process (the statement
+// re-executes this test alone), since a handler registered once stays for the process's life.
+TEST_F(WriterStart, FailedForkHandlerRegistrationFallsBackToTheProcessId) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        testing::EventCapture events;
+        set_fork_handler_registration_for_testing([](void (*)()) { return 12; });
+        std::shared_ptr<WriterQueue> parent = get_or_spawn_writer();
+        const WriterQueue* inherited = parent.get();
+        bool warned = false;
+        for (const auto& e : events.events("data_daemon_bridge::writer")) {
+          warned |= e.message ==
+                        "pthread_atfork registration failed; video writer-queue cache relies on "
+                        "PID heal" &&
+                    e.field("errno") == "12";
+        }
+        pid_t child = fork();
+        if (child == 0) {
+          alarm(30);
+          std::shared_ptr<WriterQueue> mine = get_or_spawn_writer();
+          _exit(mine.get() != inherited && mine == get_or_spawn_writer() &&
+                        flush_answered(*mine)
+                    ? 0
+                    : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        _exit(warned && WIFEXITED(status) && WEXITSTATUS(status) == 0 && flush_answered(*parent)
+                  ? 0
+                  : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
 }  // namespace data_daemon_bridge
