@@ -63,7 +63,8 @@ TEST(ParseByteSize, Table) {
       EXPECT_EQ(result.value(), *value) << "'" << c.input << "'";
     } else {
       ASSERT_FALSE(result.ok()) << "'" << c.input << "' gave " << result.value();
-      EXPECT_EQ(result.error(), std::string(std::get<const char*>(c.expected)) + ": '" + c.input + "'");
+      EXPECT_EQ(result.error(),
+                std::string(std::get<const char*>(c.expected)) + ": '" + c.input + "'");
     }
   }
 }

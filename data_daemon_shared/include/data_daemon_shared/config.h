@@ -11,7 +11,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "data_daemon_shared/io_error.h"
 #include "data_daemon_shared/result.h"
@@ -41,17 +40,21 @@ struct DaemonConfig {
 // The spool limit when neither the environment nor a profile gives one: 2 GiB.
 inline constexpr int64_t DEFAULT_SPOOL_LIMIT = 2'147'483'648;
 
-// The failure of load_profile.
+// The failure of load_profile: kind says which of the fields below holds the detail.
 struct ConfigError {
-  // The profile file does not exist; name is the profile name as passed, not its path.
-  struct ProfileNotFound {
-    std::string name;
-    friend bool operator==(const ProfileNotFound&, const ProfileNotFound&) = default;
+  enum class Kind {
+    ProfileNotFound,  // the profile file does not exist
+    Io,               // creating a directory, reading the file, measuring the disk
+    Yaml,             // not a YAML document, or one that does not map onto DaemonConfig
   };
-  using Io = IoError;      // creating a directory, reading the file, measuring the disk
-  using Yaml = YamlError;  // not a YAML document, or one that does not map onto DaemonConfig
+  Kind kind = Kind::Io;
+  std::string profile_name;  // ProfileNotFound: the name as passed, not its path
+  IoError io;                // Io
+  YamlError yaml;            // Yaml
 
-  std::variant<ProfileNotFound, Io, Yaml> detail;
+  static ConfigError profile_not_found(std::string name);
+  static ConfigError from(IoError error);
+  static ConfigError from(YamlError error);
 
   std::string display_text() const;
 };
@@ -73,7 +76,7 @@ std::string profiles_dir(std::string_view home);
 // reaches into subdirectories, ".." out of the directory, and a leading "/" makes it absolute.
 Result<std::string, IoError> profile_path(std::string_view home, std::string_view name);
 
-// Without a name: default_config(). With one: reads profile_path(home, name) once; a missing
+// Without a name: default_config() (which throws where it does). With one: reads profile_path(home, name) once; a missing
 // file is ProfileNotFound, other read failures and non-UTF-8 content are Io; a text of only
 // White_Space gives every field absent; anything else goes to daemon_config_from_yaml.
 Result<DaemonConfig, ConfigError> load_profile(std::string_view home,

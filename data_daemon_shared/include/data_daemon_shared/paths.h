@@ -41,7 +41,8 @@ Result<std::string, HomeDirUnavailable> db_path();
 
 // QUILLSPAN_DAEMON_RECORDINGS_ROOT when set, UTF-8 and non-empty, as is (the home directory is
 // then not consulted); else the database path's parent joined with "recordings" (./recordings
-// when the database path is "/"). Without either variable: <home>/.quillspan/data_daemon/recordings.
+// when the database path is "/"). Without either variable:
+// <home>/.quillspan/data_daemon/recordings.
 Result<std::string, HomeDirUnavailable> recordings_root();
 
 }  // namespace data_daemon_shared

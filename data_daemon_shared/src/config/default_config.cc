@@ -51,8 +51,9 @@ Result<DaemonConfig, IoError> default_config(const FsSpaceReader& read_space) {
   if (__builtin_mul_overflow(space.value().fragment_size, space.value().available_blocks, &free))
     free = std::numeric_limits<uint64_t>::max();
   const int64_t storage = truncate_to_i64(static_cast<double>(free) / 2.0);
-  const int64_t bandwidth = std::clamp(
-      truncate_to_i64(static_cast<double>(storage) / kBandwidthDivisor), kMinBandwidth, kMaxBandwidth);
+  const int64_t bandwidth =
+      std::clamp(truncate_to_i64(static_cast<double>(storage) / kBandwidthDivisor), kMinBandwidth,
+                 kMaxBandwidth);
 
   DaemonConfig config;
   config.storage_limit = storage;

@@ -5,13 +5,34 @@
 
 namespace data_daemon_shared {
 
+ConfigError ConfigError::profile_not_found(std::string name) {
+  ConfigError error;
+  error.kind = Kind::ProfileNotFound;
+  error.profile_name = std::move(name);
+  return error;
+}
+
+ConfigError ConfigError::from(IoError io) {
+  ConfigError error;
+  error.kind = Kind::Io;
+  error.io = io;
+  return error;
+}
+
+ConfigError ConfigError::from(YamlError yaml) {
+  ConfigError error;
+  error.kind = Kind::Yaml;
+  error.yaml = std::move(yaml);
+  return error;
+}
+
 std::string ConfigError::display_text() const {
-  struct Visitor {
-    std::string operator()(const ProfileNotFound& e) const { return "profile not found: " + e.name; }
-    std::string operator()(const Io& e) const { return "I/O error: " + e.display_text(); }
-    std::string operator()(const Yaml& e) const { return "YAML error: " + e.display_text(); }
-  };
-  return std::visit(Visitor{}, detail);
+  switch (kind) {
+    case Kind::ProfileNotFound: return "profile not found: " + profile_name;
+    case Kind::Io: return "I/O error: " + io.display_text();
+    case Kind::Yaml: return "YAML error: " + yaml.display_text();
+  }
+  return {};
 }
 
 std::string profiles_dir(std::string_view home) {
@@ -28,22 +49,22 @@ Result<DaemonConfig, ConfigError> load_profile(std::string_view home,
                                                std::optional<std::string_view> name) {
   if (!name) {
     auto config = default_config();
-    if (!config) return Err(ConfigError{config.error()});
+    if (!config) return Err(ConfigError::from(config.error()));
     return std::move(config).value();
   }
   auto path = profile_path(home, *name);
-  if (!path) return Err(ConfigError{path.error()});
+  if (!path) return Err(ConfigError::from(path.error()));
   auto text = read_whole_file(path.value());
   if (!text) {
     if (text.error().kind == IoErrorKind::NotFound) {
-      return Err(ConfigError{ConfigError::ProfileNotFound{std::string(*name)}});
+      return Err(ConfigError::profile_not_found(std::string(*name)));
     }
-    return Err(ConfigError{text.error()});
+    return Err(ConfigError::from(text.error()));
   }
-  if (!is_valid_utf8(text.value())) return Err(ConfigError{IoError::invalid_utf8()});
+  if (!is_valid_utf8(text.value())) return Err(ConfigError::from(IoError::invalid_utf8()));
   if (trim_white_space(text.value()).empty()) return DaemonConfig{};
   auto config = daemon_config_from_yaml(text.value());
-  if (!config) return Err(ConfigError{std::move(config.error())});
+  if (!config) return Err(ConfigError::from(std::move(config.error())));
   return std::move(config).value();
 }
 

@@ -6,12 +6,17 @@
 namespace data_daemon_shared {
 
 Result<IntOrString, YamlError> read_int_or_string(const YamlNode& value) {
+  IntOrString read;
   if (value.kind == YamlNodeKind::Scalar) {
-    if (!value.is_plain_scalar()) return IntOrString(value.text);
-    const PlainScalar scalar = classify_plain_scalar(value.text);
-    if (scalar.kind == PlainScalarKind::Text) return IntOrString(value.text);
+    const PlainScalar scalar = value.is_plain_scalar() ? classify_plain_scalar(value.text)
+                                                       : PlainScalar{};  // quoted or block: text
+    if (scalar.kind == PlainScalarKind::Text) {
+      read.emplace<std::string>(value.text);
+      return read;
+    }
     if (scalar.kind == PlainScalarKind::Integer && scalar.integer) {
-      return IntOrString(*scalar.integer);
+      read.emplace<int64_t>(*scalar.integer);
+      return read;
     }
   }
   return Err(YamlError{std::string(kIntOrStringMismatch), value.line, value.column});

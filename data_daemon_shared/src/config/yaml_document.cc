@@ -134,14 +134,16 @@ Result<YamlDocument, YamlError> parse_yaml_document(std::string_view text) {
         builder.add(std::move(node), s.anchor);
         break;
       }
-      case YAML_SEQUENCE_START_EVENT:
-        builder.open(builder.add(node_at(YamlNodeKind::Sequence, event.data.sequence_start.tag, event),
-                                 event.data.sequence_start.anchor));
+      case YAML_SEQUENCE_START_EVENT: {
+        const auto& s = event.data.sequence_start;
+        builder.open(builder.add(node_at(YamlNodeKind::Sequence, s.tag, event), s.anchor));
         break;
-      case YAML_MAPPING_START_EVENT:
-        builder.open(builder.add(node_at(YamlNodeKind::Mapping, event.data.mapping_start.tag, event),
-                                 event.data.mapping_start.anchor));
+      }
+      case YAML_MAPPING_START_EVENT: {
+        const auto& m = event.data.mapping_start;
+        builder.open(builder.add(node_at(YamlNodeKind::Mapping, m.tag, event), m.anchor));
         break;
+      }
       case YAML_SEQUENCE_END_EVENT:
       case YAML_MAPPING_END_EVENT: builder.close(); break;
       case YAML_ALIAS_EVENT:
