@@ -241,7 +241,9 @@ TEST(NutWriter, SyncpointDistanceRule) {
     fs::path path = dir / "chunk.nut";
     NutWriter writer = create_or_die(path);
     uint64_t pts = 0;
-    for (size_t size : c.frame_sizes) ASSERT_TRUE(writer.write_frame(pts++, std::vector<uint8_t>(size, 7)));
+    for (size_t size : c.frame_sizes) {
+      ASSERT_TRUE(writer.write_frame(pts++, std::vector<uint8_t>(size, 7)));
+    }
     uint64_t last_syncpoint = writer.last_syncpoint_pos();
     ASSERT_TRUE(std::move(writer).finish());
     auto contents = read_chunk(read_file(path));
@@ -275,7 +277,8 @@ TEST(NutWriter, PtsLimits) {
   uint64_t before = writer.bytes_written();
   auto refused = writer.write_frame(largest + 1, {});
   ASSERT_FALSE(refused);
-  EXPECT_EQ(nut_error_text(refused.error()), "invalid NUT configuration: pts overflow when encoding");
+  EXPECT_EQ(nut_error_text(refused.error()),
+            "invalid NUT configuration: pts overflow when encoding");
   EXPECT_EQ(writer.bytes_written(), before);
   EXPECT_EQ(writer.raw_bytes(), 640u * 480 * 3);
 

@@ -1,7 +1,7 @@
 """Decodes 8-bit truecolour PNG files with Python's zlib, as a second decoder next to ffmpeg.
 
-Usage: png_reference_decode.py FILE.png
-Writes the raw RGB pixels (rows top to bottom) to standard output. Exits non-zero, with the reason
+Usage: png_reference_decode.py FILE.png...
+Writes the raw RGB pixels of each file in turn (rows top to bottom) to standard output. Exits non-zero, with the reason
 on standard error, for anything a conforming decoder would refuse: a bad signature, a chunk CRC
 mismatch, a missing IEND, an unsupported header, or image data of the wrong length.
 """
@@ -79,14 +79,15 @@ def decode(data):
 
 
 def main():
-    with open(sys.argv[1], "rb") as f:
-        data = f.read()
-    try:
-        pixels = decode(data)
-    except (ValueError, struct.error, zlib.error, TypeError) as e:
-        print("png_reference_decode: %s" % e, file=sys.stderr)
-        return 1
-    sys.stdout.buffer.write(pixels)
+    for path in sys.argv[1:]:
+        with open(path, "rb") as f:
+            data = f.read()
+        try:
+            pixels = decode(data)
+        except (ValueError, struct.error, zlib.error, TypeError) as e:
+            print("png_reference_decode: %s: %s" % (path, e), file=sys.stderr)
+            return 1
+        sys.stdout.buffer.write(pixels)
     return 0
 
 

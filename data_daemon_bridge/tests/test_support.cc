@@ -31,7 +31,8 @@ std::vector<uint8_t> read_file(const fs::path& path) {
 
 void write_file(const fs::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string shell_quoted(const fs::path& path) {
@@ -48,7 +49,9 @@ CommandResult run_command(const std::string& command) {
   if (!pipe) return result;
   char buf[1 << 16];
   size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) result.output.insert(result.output.end(), buf, buf + n);
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) {
+    result.output.insert(result.output.end(), buf, buf + n);
+  }
   int status = pclose(pipe);
   if (status != -1 && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   std::vector<uint8_t> err = read_file(errors);
@@ -91,12 +94,15 @@ ProbedStream ffprobe_stream(const fs::path& chunk) {
   return probed;
 }
 
-CommandResult reference_decode_png(const std::vector<uint8_t>& png) {
+CommandResult reference_decode_pngs(const std::vector<std::vector<uint8_t>>& pngs) {
   TempDir dir;
-  fs::path file = dir / "image.png";
-  write_file(file, png);
-  return run_command(std::string("python3 ") + shell_quoted(DDB_PNG_REFERENCE_DECODER) + " " +
-                     shell_quoted(file));
+  std::string command = std::string("python3 ") + shell_quoted(DDB_PNG_REFERENCE_DECODER);
+  for (size_t i = 0; i < pngs.size(); ++i) {
+    fs::path file = dir / ("image" + std::to_string(i) + ".png");
+    write_file(file, pngs[i]);
+    command += " " + shell_quoted(file);
+  }
+  return run_command(command);
 }
 
 std::vector<uint8_t> noise(size_t size, uint32_t seed) {

@@ -54,9 +54,12 @@ struct ProbedStream {
 };
 ProbedStream ffprobe_stream(const std::filesystem::path& chunk);
 
-// The PNG decoded by Python's zlib and a few lines of Python (tests/png_reference_decode.py):
-// the raw RGB pixels, or a failed result with the decoder's complaint.
-CommandResult reference_decode_png(const std::vector<uint8_t>& png);
+// The PNGs decoded by Python's zlib and a few lines of Python (tests/png_reference_decode.py):
+// the raw RGB pixels of each in turn, or a failed result with the decoder's complaint.
+CommandResult reference_decode_pngs(const std::vector<std::vector<uint8_t>>& pngs);
+inline CommandResult reference_decode_png(const std::vector<uint8_t>& png) {
+  return reference_decode_pngs({png});
+}
 
 // Pseudo-random bytes, the same for the same seed.
 std::vector<uint8_t> noise(size_t size, uint32_t seed);

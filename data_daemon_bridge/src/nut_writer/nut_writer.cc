@@ -115,8 +115,7 @@ Result<Unit, NutError> NutWriter::write_or_take_back(std::span<const uint8_t> by
                                                      uint64_t mark) {
   auto written = out_.write(bytes);
   if (written) return Unit{};
-  auto taken_back = out_.cut_back_to(mark);
-  if (!taken_back) broken_ = taken_back.error();
+  if (!out_.cut_back_to(mark)) broken_ = written.error();
   return Err(write_error(std::move(written.error())));
 }
 
@@ -124,6 +123,7 @@ Result<uint64_t, NutError> NutWriter::finish() && {
   uint64_t length = out_.position();
   auto closed = out_.close();
   if (!closed) return Err(write_error(std::move(closed.error())));
+  if (broken_) return Err(write_error(*broken_));
   return length;
 }
 

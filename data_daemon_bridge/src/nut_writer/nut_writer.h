@@ -40,15 +40,17 @@ class NutWriter {
   // pts is in the stream's time base, at most 2^64 - 129.
   //
   // After an error the writer stays usable and the file holds only whole packets and frames:
-  // bytes of this call's frame that were written before the failure are taken back (a syncpoint
-  // written before a refused pts stays). Should taking them back fail, the file would hold a
-  // partial frame, so every later write_frame fails with that error; finish still writes out and
-  // closes what the file holds.
+  // bytes of this call's frame that reached the buffer or the file before a write failure are
+  // taken back (a syncpoint written ahead of the frame stays, as it does before a refused pts).
+  // Should taking them back fail (the file cannot be truncated), the file holds a partial frame:
+  // every later write_frame, and finish, then fail with the original write error, so such a
+  // file is never reported as a good chunk; finish still writes out and closes it.
   data_daemon_shared::Result<data_daemon_shared::Unit, NutError> write_frame(
       uint64_t pts, std::span<const uint8_t> data);
 
   // Writes out the buffer and closes the file (closed on both outcomes); returns the file's
-  // length in bytes. Consumes the writer: call as std::move(writer).finish().
+  // length in bytes, which is bytes_written(). Consumes the writer: call as
+  // std::move(writer).finish().
   data_daemon_shared::Result<uint64_t, NutError> finish() &&;
 
   // Dropping a writer without finish writes out its buffer, ignores a failure of that, and
@@ -79,7 +81,7 @@ class NutWriter {
   uint64_t raw_bytes_ = 0;
   uint64_t last_syncpoint_pos_ = 0;
   uint64_t last_flush_pos_ = 0;
-  // Set when a failed frame could not be taken back: the system error of that attempt.
+  // Set when a failed frame could not be taken back: the system error of the failed write.
   std::optional<std::string> broken_;
 };
 

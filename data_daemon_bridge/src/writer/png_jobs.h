@@ -3,6 +3,7 @@
 // frame's PNG, or its failure, comes back).
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -89,7 +90,14 @@ class PngJobQueue {
   // oldest. Jobs leave in FIFO order; they may finish in any order.
   PngJob pop();
 
+  // How many compression threads take jobs from this queue; final once spawn_png_workers has
+  // returned. With none, a job pushed here is never encoded: the writer must encode itself
+  // (run_png_job) rather than wait.
+  size_t worker_count() const { return workers_.load(std::memory_order_acquire); }
+  void add_worker() { workers_.fetch_add(1, std::memory_order_acq_rel); }
+
  private:
+  std::atomic<size_t> workers_{0};
   std::mutex mutex_;
   std::condition_variable job_added_;  // signalled once per push
   std::deque<PngJob> jobs_;            // guarded by mutex_

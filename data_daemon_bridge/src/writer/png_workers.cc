@@ -52,7 +52,9 @@ std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count, const ThreadStarter
   for (size_t i = 0; i < count; ++i) {
     auto started = start("qs-png-compress-" + std::to_string(i), PNG_WORKER_STACK_BYTES,
                          [queue] { png_worker_loop(queue); });
-    if (!started) {
+    if (started) {
+      queue->add_worker();
+    } else {
       emit_event(EventLevel::Warn, kTarget, "failed to spawn PNG compression worker",
                  {{"error", started.error()}});
     }

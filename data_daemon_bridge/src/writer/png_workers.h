@@ -16,13 +16,15 @@ inline constexpr size_t PNG_WORKER_STACK_BYTES = 2 * 1024 * 1024;
 
 // How a thread is started: name, stack size, body; an error carries the system error's text.
 // The default is port::start_detached_thread; tests put in one that fails.
-using ThreadStarter = std::function<data_daemon_shared::Result<data_daemon_shared::Unit, std::string>(
-    std::string name, size_t stack_bytes, std::function<void()> body)>;
+using ThreadStarter =
+    std::function<data_daemon_shared::Result<data_daemon_shared::Unit, std::string>(
+        std::string name, size_t stack_bytes, std::function<void()> body)>;
 
 // Creates the job queue and starts count detached threads "qs-png-compress-0", "-1", ...
 // running png_worker_loop. A thread that cannot be started is logged (WARN "failed to spawn PNG
 // compression worker" with field error) and skipped: no retry, its index is not reused. Returns
-// the queue whether or not any thread started; with none, nothing ever takes its jobs.
+// the queue whether or not any thread started, with its worker_count(); with none, nothing
+// ever takes its jobs.
 std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count);
 std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count, const ThreadStarter& start);
 

@@ -1,0 +1,151 @@
+#include "png/png_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include "data_daemon_shared/panic.h"
+#include "hex.h"
+#include "png/png_crc.h"
+#include "test_support.h"
+
+namespace data_daemon_bridge {
+namespace {
+
+using data_daemon_shared::testing::from_hex;
+using data_daemon_shared::testing::to_hex;
+
+std::vector<uint8_t> encode(PngScratch& scratch, uint32_t width, uint32_t height,
+                            const std::vector<uint8_t>& pixels) {
+  uint64_t n = encode_png_rgb24(scratch, width, height, pixels);
+  return std::vector<uint8_t>(scratch.png.begin(), scratch.png.begin() + n);
+}
+
+std::vector<uint8_t> slice(const std::vector<uint8_t>& bytes, size_t from, size_t length) {
+  return std::vector<uint8_t>(bytes.begin() + from, bytes.begin() + from + length);
+}
+
+uint32_t be32(const std::vector<uint8_t>& bytes, size_t at) {
+  return uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 | uint32_t{bytes[at + 2]} << 8 |
+         bytes[at + 3];
+}
+
+// The zlib stream of the IDAT chunk, inflated: the filtered scanlines.
+std::vector<uint8_t> inflate_idat(const std::vector<uint8_t>& png) {
+  uint32_t idat_length = be32(png, 33);
+  EXPECT_EQ(std::string(png.begin() + 37, png.begin() + 41), "IDAT");
+  std::vector<uint8_t> out(1 << 24);
+  uLongf out_length = out.size();
+  EXPECT_EQ(uncompress(out.data(), &out_length, png.data() + 41, idat_length), Z_OK);
+  out.resize(out_length);
+  return out;
+}
+
+TEST(PngCrc, Table) {
+  EXPECT_EQ(PNG_CRC_TABLE[1], 0x77073096u);
+  EXPECT_EQ(PNG_CRC_TABLE[255], 0x2D02EF8Du);
+  const std::vector<uint8_t> iend = {'I', 'E', 'N', 'D'};
+  EXPECT_EQ(png_crc(iend), 0xAE426082u);
+  EXPECT_EQ(png_crc({}), 0u);
+}
+
+TEST(PngEncoder, OnePixel) {
+  PngScratch scratch;
+  std::vector<uint8_t> png = encode(scratch, 1, 1, {0x10, 0x20, 0x30});
+  EXPECT_EQ(to_hex(scratch.filtered), "02 10 20 30");
+  EXPECT_EQ(to_hex(slice(png, 0, 8)), "89 50 4E 47 0D 0A 1A 0A");
+  EXPECT_EQ(to_hex(slice(png, 8, 25)),
+            "00 00 00 0D 49 48 44 52 00 00 00 01 00 00 00 01 08 02 00 00 00 90 77 53 DE");
+  EXPECT_EQ(to_hex(inflate_idat(png)), "02 10 20 30");
+}
+
+TEST(PngEncoder, LayoutOf640x480) {
+  PngScratch scratch;
+  std::vector<uint8_t> pixels = testing::noise(640 * 480 * 3, 1);
+  std::vector<uint8_t> png = encode(scratch, 640, 480, pixels);
+  EXPECT_EQ(to_hex(slice(png, 8, 25)),
+            "00 00 00 0D 49 48 44 52 00 00 02 80 00 00 01 E0 08 02 00 00 00 BA B3 4B B3");
+  uint32_t idat_length = be32(png, 33);
+  EXPECT_EQ(png.size(), idat_length + 57u);
+  EXPECT_EQ(to_hex(slice(png, png.size() - 12, 12)), "00 00 00 00 49 45 4E 44 AE 42 60 82");
+  EXPECT_EQ(be32(png, 41 + idat_length), png_crc(slice(png, 37, 4 + idat_length)));
+  // The zlib wrapper: header 78 01 is level 1 with the default window.
+  EXPECT_EQ(to_hex(slice(png, 41, 2)), "78 01");
+}
+
+TEST(PngEncoder, FilterUpOnEveryRow) {
+  struct Case {
+    uint32_t width, height;
+    std::string pixels, filtered;
+  } cases[] = {
+      // Identical rows: every row after the first is 02 and zeros.
+      {1, 3, "01 02 03 01 02 03 01 02 03", "02 01 02 03 02 00 00 00 02 00 00 00"},
+      // A difference wraps modulo 256: 00 under FF gives 01.
+      {1, 2, "FF 10 80 00 0F 7F", "02 FF 10 80 02 01 FF FF"},
+      {2, 2, "00 00 00 01 01 01 05 05 05 00 00 00", "02 00 00 00 01 01 01 02 05 05 05 FF FF FF"},
+  };
+  PngScratch scratch;
+  for (const auto& c : cases) {
+    std::vector<uint8_t> png = encode(scratch, c.width, c.height, from_hex(c.pixels));
+    EXPECT_EQ(to_hex(scratch.filtered), c.filtered);
+    EXPECT_EQ(to_hex(inflate_idat(png)), c.filtered);
+  }
+}
+
+TEST(PngEncoder, BytesBeyondThePictureAreIgnored) {
+  PngScratch scratch;
+  std::vector<uint8_t> exact = encode(scratch, 2, 1, from_hex("01 02 03 04 05 06"));
+  std::vector<uint8_t> longer = encode(scratch, 2, 1, from_hex("01 02 03 04 05 06 07 08"));
+  EXPECT_EQ(exact, longer);
+}
+
+TEST(PngEncoder, ShortBufferPanicsAndTheScratchRecovers) {
+  PngScratch scratch;
+  std::vector<uint8_t> short_pixels(2 * 3 * 3 - 1);
+  try {
+    encode_png_rgb24(scratch, 3, 2, short_pixels);
+    FAIL() << "no panic";
+  } catch (const data_daemon_shared::Panic& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "encode_png_rgb24: pixel buffer of 17 bytes is too short for row 1 of a 3x2 picture");
+  }
+  std::vector<uint8_t> pixels = testing::noise(3 * 2 * 3, 4);
+  std::vector<uint8_t> png = encode(scratch, 3, 2, pixels);
+  testing::CommandResult decoded = testing::reference_decode_png(png);
+  ASSERT_EQ(decoded.exit_status, 0) << decoded.errors;
+  EXPECT_EQ(decoded.output, pixels);
+}
+
+// The buffers are reused and only grow: after a large image, a smaller one starts with the
+// large image's output room, and its PNG is still exactly 57 bytes longer than its zlib stream.
+// Both decode with the second decoder to their input pixels.
+TEST(PngEncoder, ReusedScratchStillDecodes) {
+  PngScratch scratch;
+  std::vector<uint8_t> large = testing::noise(300 * 200 * 3, 2);
+  std::vector<uint8_t> large_png = encode(scratch, 300, 200, large);
+  size_t room = scratch.deflate_out.size();
+  EXPECT_GT(room, 300u * 200 * 3);  // noise does not compress: the room grew by doubling
+
+  std::vector<uint8_t> small(7 * 5 * 3);
+  for (size_t i = 0; i < small.size(); ++i) small[i] = static_cast<uint8_t>(i * 37);
+  std::vector<uint8_t> small_png = encode(scratch, 7, 5, small);
+  EXPECT_EQ(scratch.deflate_out.size(), room);
+  EXPECT_EQ(small_png.size(), be32(small_png, 33) + 57u);
+
+  for (const auto& [png, pixels] : {std::pair{large_png, large}, std::pair{small_png, small}}) {
+    testing::CommandResult decoded = testing::reference_decode_png(png);
+    ASSERT_EQ(decoded.exit_status, 0) << decoded.errors;
+    EXPECT_EQ(decoded.output, pixels);
+  }
+}
+
+TEST(PngEncoder, ThreadScratchIsPerThread) {
+  PngScratch* mine = &thread_png_scratch();
+  EXPECT_EQ(mine, &thread_png_scratch());
+  PngScratch* other = nullptr;
+  std::thread([&other] { other = &thread_png_scratch(); }).join();
+  EXPECT_NE(mine, other);
+}
+
+}  // namespace
+}  // namespace data_daemon_bridge
