@@ -16,7 +16,6 @@
 #include "writer/stream_state.h"
 #include "writer/video_records.h"
 #include "writer/writer_log.h"
-#include "port/thread.h"
 
 namespace data_daemon_bridge {
 
@@ -28,16 +27,10 @@ size_t png_thread_count(long online_processors) {
 }
 
 [[noreturn]] void writer_thread_main(std::shared_ptr<WriterQueue> queue) {
-  const size_t count = png_thread_count(sysconf(_SC_NPROCESSORS_ONLN));
-  size_t started = 0;
-  std::shared_ptr<PngJobQueue> png_queue = spawn_png_workers(
-      count, [&started](std::string name, size_t stack_bytes, std::function<void()> body) {
-        auto result = port::start_detached_thread(std::move(name), stack_bytes, std::move(body));
-        if (result.ok()) ++started;
-        return result;
-      });
+  std::shared_ptr<PngJobQueue> png_queue =
+      spawn_png_workers(png_thread_count(sysconf(_SC_NPROCESSORS_ONLN)));
   // Without a single compression thread nothing would ever fill a slot: encode here instead.
-  if (started == 0) png_queue.reset();
+  if (png_queue->worker_count() == 0) png_queue.reset();
   run_writer_loop(std::move(queue), std::move(png_queue));
 }
 
