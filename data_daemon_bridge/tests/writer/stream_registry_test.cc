@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 
+#include "support/forked_child.h"
 #include "writer/stream_key.h"
 
 namespace data_daemon_bridge {
@@ -50,20 +51,11 @@ TEST(StreamRegistry, CollectsTheStreamsOfOneSource) {
             (std::vector<std::string>{"c"}));
 }
 
-// Runs body in a forked child, which must exit 0 within a bound (a child that waits for a lock
-// nobody holds any more is killed by the alarm and fails the test).
+// Runs body (true: success) in a forked child, which must exit 0 within a bound: a child that
+// waits for a lock nobody holds any more is ended by the alarm and fails the test.
 template <class Body>
 void in_child(Body body) {
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    alarm(20);
-    _exit(body() ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "child killed by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(testing::run_in_child([&] { return body() ? 0 : 1; }, 30), "exit 0");
 }
 
 TEST(StreamRegistry, ForkedChildStartsEmpty) {

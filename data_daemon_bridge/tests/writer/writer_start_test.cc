@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "support/event_capture.h"
+#include "support/forked_child.h"
 #include "port/thread.h"
 #include "writer/writer_test_support.h"
 
@@ -48,19 +49,11 @@ int writer_threads() {
   return count;
 }
 
-// Runs body in a forked child, which must exit 0 within a bound.
+// Runs body (true: success) in a forked child, which must exit 0 within a bound: a child that
+// waits for a lock nobody holds any more is ended by the alarm and fails the test.
 template <class Body>
 void in_child(Body body) {
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    alarm(30);
-    _exit(body() ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "child killed by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(testing::run_in_child([&] { return body() ? 0 : 1; }, 30), "exit 0");
 }
 
 data_daemon_shared::Result<Unit, std::string> refuse_to_start(std::string, size_t,
