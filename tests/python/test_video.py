@@ -136,6 +136,23 @@ def test_geometry_change_and_flush_without_stream(daemon, recordings_root):
         assert [e["variant"] for e in until_flushed(daemon, "nobody", 3)] == ["SourceFlushed"]
 
 
+def test_half_float_depth_travels_as_its_bytes(daemon):
+    robot = "half"
+    depth = np.full((480, 640), 1.0, np.float16)
+    with pytest.raises(BufferError) as refused:
+        bridge.log_frame(robot, 0, "DEPTH_IMAGES", "d", 640, 480, "float16", depth, 1)
+    assert str(refused.value) == "buffer contents are not compatible with u8"
+    # Seconds absent or None: timestamp_ns / 1e9.
+    bridge.log_frame(robot, 0, "DEPTH_IMAGES", "d", 640, 480, "float16", depth.view(np.uint8),
+                     1_500_000_000, timestamp_s=None)
+    bridge.log_frame(robot, 0, "DEPTH_IMAGES", "d", 640, 480, "float16",
+                     memoryview(depth).cast("B"), 1_500_000_001)
+    bridge.flush_source(robot, 0)
+    [chunk] = chunks_of(until_flushed(daemon, robot))
+    assert (chunk["dtype"], chunk["frame_count"]) == ("DepthF16", 2)
+    assert chunk["frame_timestamps_s"] == [1.5, 1.500000001]
+
+
 def test_raw_byte_limit_seals_at_the_44th_full_hd_frame(daemon):
     robot = "fullhd"
     black = np.zeros((1080, 1920, 3), np.uint8)
