@@ -296,6 +296,10 @@ def child_logs_and_flushes(robot):
     bridge.flush_source(robot, 0)
 
 
+# AddressSanitizer's allocator is not fork-safe: a child forked while one of the parent's threads
+# holds its lock waits forever at its first allocation. The plain build runs this test.
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer's allocator is not fork-safe with threads running")
 @pytest.mark.parametrize("how", ["os.fork", "multiprocessing"])
 def test_forked_child_writes_its_own_chunks(daemon, recordings_root, how):
     robot = f"fork-{how}"
