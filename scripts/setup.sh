@@ -11,6 +11,7 @@ debian_packages=(
   libclang-dev clang libclang-rt-14-dev
   curl ca-certificates
   ffmpeg
+  python3-dev
 )
 
 missing=()
