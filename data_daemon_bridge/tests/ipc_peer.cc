@@ -5,11 +5,14 @@
 //                                      each sample's payload as hex, one a line; after COUNT
 //                                      samples keep taking samples for 100 ms more, printing
 //                                      each as "extra HEX", then print "done" and exit
-//   ipc_peer hold SERVICE              subscribe, print "ready", and never take a sample
+//   ipc_peer hold SERVICE              subscribe, print "ready", and take no sample until SIGUSR2
+//                                      comes; then take them all as they arrive
 //   ipc_peer serve SERVICE COUNT       serve requests, answering each with its bytes reversed,
 //                                      print "ready", and exit after COUNT responses
 //
 // The services are opened with the command link's settings. Each mode gives up after 30 s.
+#include <signal.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -50,6 +53,8 @@ std::string hex(std::span<const uint8_t> bytes) {
   return out;
 }
 
+volatile sig_atomic_t drain_requested = 0;
+
 const auto kGiveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
 
 void pause_or_give_up() {
@@ -85,7 +90,12 @@ int main(int argc, char** argv) {
     auto subscriber = get(service.subscriber(), "subscriber");
     say("ready");
     if (mode == "hold") {
-      for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+      signal(SIGUSR2, [](int) { drain_requested = 1; });
+      for (;;) {
+        while (drain_requested && get(subscriber.receive(), "receive")) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
     }
     for (long received = 0; received < count;) {
       auto sample = get(subscriber.receive(), "receive");

@@ -1,7 +1,13 @@
 // publish_with_deadline on a service of this test process alone, with short time-outs.
 #include <unistd.h>
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
 #include <chrono>
+#include <optional>
+#include <thread>
 #include <string>
 
 #include "data_daemon_ipc/publish_subscribe.h"
@@ -82,6 +88,51 @@ TEST(PublishWithDeadline, ALoanBeyondThePublishersCapacityFailsAtOnce) {
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(publisher_error_text(result.error()),
             "failed to loan sample: LoanError::ExceedsMaxLoanSize");
+}
+
+// iceoryx2 0.8.1 waits for room in a full subscriber buffer (the Block strategy) in a sleep loop
+// that panics when a signal interrupts it. The binding turns that panic into an error.
+TEST(PublishWithDeadline, ASignalDuringABlockedSendEndsItWithAnErrorNotAnAbort) {
+  PrivateCommands link("blocked");
+  ChildProcess peer({helper_path("ipc_peer"), "hold", link.service_name});
+  ASSERT_TRUE(peer.wait_for_line("ready"));
+
+  // A handler without SA_RESTART, as Python installs its own.
+  struct sigaction poke {}, saved {};
+  poke.sa_handler = [](int) {};
+  sigemptyset(&poke.sa_mask);
+  sigaction(SIGUSR1, &poke, &saved);
+  const pthread_t publishing = pthread_self();
+  std::atomic<bool> finished{false};
+  std::thread poker([&] {
+    const auto give_up = std::chrono::steady_clock::now() + 20s;
+    while (!finished.load()) {
+      pthread_kill(publishing, SIGUSR1);
+      std::this_thread::sleep_for(20ms);
+      // Should the signal never end the wait, let the peer drain its buffer instead of hanging.
+      if (std::chrono::steady_clock::now() > give_up) peer.signal(SIGUSR2);
+    }
+  });
+
+  // 64 samples fill the subscriber's buffer; the next send waits until a signal ends it.
+  std::optional<PublisherError> error;
+  for (int i = 0; i < 100 && !error; ++i) {
+    auto result = publish_with_deadline(link.publisher, kBytes, 20s, 10ms);
+    if (!result) error = result.error();
+  }
+  finished.store(true);
+  poker.join();
+  sigaction(SIGUSR1, &saved, nullptr);
+
+  ASSERT_TRUE(error.has_value());
+  EXPECT_TRUE(publisher_error_text(*error).starts_with(
+      "failed to send sample: panic in the iceoryx2 binding: "))
+      << publisher_error_text(*error);
+
+  // Once the subscriber takes its samples again, the same publisher sends as before.
+  peer.signal(SIGUSR2);
+  auto after = publish_with_deadline(link.publisher, kBytes, 20s, 10ms);
+  EXPECT_TRUE(after.ok()) << publisher_error_text(after.error());
 }
 
 }  // namespace

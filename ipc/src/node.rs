@@ -26,6 +26,16 @@ pub extern "C" fn ddb_ipc_node_create(
     })
 }
 
+/// Loads the library's global configuration (its configuration file when one is found, else its
+/// defaults), as the first node creation of the process would.
+#[no_mangle]
+pub extern "C" fn ddb_ipc_load_global_config(error: *mut ddb_ipc_error) -> i32 {
+    guard(error, || {
+        let _ = Config::global_config();
+        Ok(())
+    })
+}
+
 #[no_mangle]
 pub extern "C" fn ddb_ipc_node_drop(node: *mut ddb_ipc_node) {
     drop_box(node);

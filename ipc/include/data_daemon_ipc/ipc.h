@@ -44,6 +44,11 @@ void ddb_ipc_set_log_callback(ddb_ipc_log_callback callback);
 typedef struct ddb_ipc_node ddb_ipc_node;
 typedef struct ddb_ipc_service_name ddb_ipc_service_name;
 
+/* Loads the library's global configuration, as the first node creation of the process would
+ * (iceoryx2.toml when found, else the defaults). Call it once, before the first node, where
+ * several threads may create their first nodes at the same time. */
+int32_t ddb_ipc_load_global_config(ddb_ipc_error* error);
+
 /* NodeBuilder with its defaults (no name, the library's global configuration), signal handling
  * disabled, created for the ipc service type. */
 int32_t ddb_ipc_node_create(ddb_ipc_node** out, ddb_ipc_error* error);

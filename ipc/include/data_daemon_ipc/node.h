@@ -8,7 +8,8 @@
 namespace data_daemon_ipc {
 
 // An iceoryx2 node of the ipc service type, with the library's default settings (no name, the
-// library's global configuration) but signal handling disabled. Any thread may use it.
+// library's global configuration, loaded once per process before the first node) but signal
+// handling disabled. Any thread may use it.
 class Node : public Handle<ddb_ipc_node, &ddb_ipc_node_drop> {
  public:
   using Handle::Handle;
