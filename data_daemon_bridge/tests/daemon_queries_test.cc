@@ -14,6 +14,7 @@
 #include "data_daemon_shared/query.h"
 #include "support/child_process.h"
 #include "support/ipc_sandbox.h"
+#include "support/peer_output.h"
 
 namespace data_daemon_bridge {
 namespace {
@@ -33,20 +34,7 @@ class DaemonQueries : public ::testing::Test {
   std::unique_ptr<ChildProcess> peer(const char* service, std::vector<std::string> actions) {
     std::vector<std::string> argv = {helper_path("query_peer"), service};
     argv.insert(argv.end(), actions.begin(), actions.end());
-    auto child = std::make_unique<ChildProcess>(argv);
-    EXPECT_TRUE(child->wait_for_line("ready"));
-    return child;
-  }
-
-  // The requests the peer saw, as "request <hex>" lines, until `count` came.
-  static std::vector<std::string> requests(ChildProcess& peer, size_t count) {
-    std::vector<std::string> lines;
-    while (lines.size() < count) {
-      auto line = peer.read_line();
-      if (!line) break;
-      lines.push_back(*line);
-    }
-    return lines;
+    return testing::start_ready_peer(argv);
   }
 };
 
@@ -55,7 +43,7 @@ TEST_F(DaemonQueries, HealthSkipsNotReadyAndForeignRepliesAndResendsTheSameReque
   auto result = query_health(20);
   ASSERT_TRUE(result.ok()) << publisher_error_text(result.error());
   EXPECT_EQ(result.value(), 7u);
-  const auto seen = requests(*daemon, 3);
+  const auto seen = testing::read_lines(*daemon, 3);
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen[0], seen[1]);
   EXPECT_EQ(seen[1], seen[2]);
@@ -76,7 +64,7 @@ TEST_F(DaemonQueries, RecordingIdWaitsOutRepliesWithoutAnIdAndTakesAnEmptyOne) {
   auto result = query_recording_id(request, 20);
   ASSERT_TRUE(result.ok()) << publisher_error_text(result.error());
   EXPECT_EQ(result.value(), std::optional<std::string>(""));
-  EXPECT_EQ(requests(*daemon, 3), std::vector<std::string>(3, "request 0361726d02ac02"));
+  EXPECT_EQ(testing::read_lines(*daemon, 3), std::vector<std::string>(3, "request 0361726d02ac02"));
 }
 
 // The error of one query, or "ok" when it succeeded. `n` varies the request between calls.
@@ -114,7 +102,7 @@ TEST_F(DaemonQueries, AnUndecodableReplyEndsTheQueryAtOnce) {
     EXPECT_EQ(c.query(1), c.text);
     // No retry: the next request the peer sees is already the second query's own.
     EXPECT_EQ(c.query(2), c.text);
-    const auto seen = requests(*daemon, 2);
+    const auto seen = testing::read_lines(*daemon, 2);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_NE(seen[0], seen[1]);
   }
@@ -130,7 +118,7 @@ TEST_F(DaemonQueries, ATimeOutOfZeroNanOrBelowZeroMakesExactlyOneAttempt) {
   // Each query has its own request id: three queries of one attempt each are three distinct
   // requests, and a fourth shows that nothing else was sent in between.
   (void)query_health(0);
-  const auto seen = requests(*daemon, 4);
+  const auto seen = testing::read_lines(*daemon, 4);
   ASSERT_EQ(seen.size(), 4u);
   for (size_t i = 1; i < seen.size(); ++i) EXPECT_NE(seen[i - 1], seen[i]);
 }

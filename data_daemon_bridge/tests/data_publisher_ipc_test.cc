@@ -14,6 +14,7 @@
 #include "support/event_capture.h"
 #include "support/forked_child.h"
 #include "support/ipc_sandbox.h"
+#include "support/peer_output.h"
 
 namespace data_daemon_bridge {
 namespace {
@@ -26,14 +27,7 @@ using testing::helper_path;
 constexpr const char* kCommands = "quillspan/data_daemon/commands";
 
 std::string hex(const Envelope& envelope) {
-  const auto bytes = data_daemon_shared::encode_envelope(envelope).value();
-  std::string out;
-  char buf[3];
-  for (uint8_t b : bytes) {
-    std::snprintf(buf, sizeof buf, "%02x", b);
-    out += buf;
-  }
-  return out;
+  return testing::hex_text(data_daemon_shared::encode_envelope(envelope).value());
 }
 
 JsonSample json_sample(const std::string& name, const std::string& payload) {
@@ -69,20 +63,8 @@ class DataPublisherIpc : public ::testing::Test {
 
   // A command subscriber that prints `count` envelopes and exits.
   static std::unique_ptr<ChildProcess> daemon(int count) {
-    auto child = std::make_unique<ChildProcess>(std::vector<std::string>{
-        helper_path("ipc_peer"), "subscribe", kCommands, std::to_string(count)});
-    EXPECT_TRUE(child->wait_for_line("ready"));
-    return child;
-  }
-
-  static std::vector<std::string> lines(ChildProcess& peer, size_t count) {
-    std::vector<std::string> out;
-    while (out.size() < count) {
-      auto line = peer.read_line();
-      if (!line) break;
-      out.push_back(*line);
-    }
-    return out;
+    return testing::start_ready_peer(
+        {helper_path("ipc_peer"), "subscribe", kCommands, std::to_string(count)});
   }
 };
 
@@ -112,7 +94,7 @@ TEST_F(DataPublisherIpc, SamplesOfSeveralThreadsArriveInEachThreadsOrder) {
   for (auto& p : producers) p.join();
   EXPECT_TRUE(drain_data_publisher());
 
-  const auto seen = lines(*peer, 2 + kThreads * kPerThread);
+  const auto seen = testing::read_lines(*peer, 2 + kThreads * kPerThread);
   ASSERT_EQ(seen.size(), size_t(2 + kThreads * kPerThread));
   EXPECT_EQ(seen[0], hex(data_daemon_shared::BatchedData{
                          .robot_id = "arm",
@@ -155,7 +137,8 @@ TEST_F(DataPublisherIpc, AnOversizedBatchIsDroppedAndTheNextItemStillGoesOut) {
   ASSERT_TRUE(queue({PublisherItem::Joints{std::move(huge)}}));
   ASSERT_TRUE(queue_json("after", "{}"));
   EXPECT_TRUE(drain_data_publisher());
-  EXPECT_EQ(lines(*peer, 1), std::vector<std::string>{hex(json_envelope("after", "{}"))});
+  EXPECT_EQ(testing::read_lines(*peer, 1),
+            std::vector<std::string>{hex(json_envelope("after", "{}"))});
   EXPECT_EQ(peer->wait(), 0);
 
   const auto events = capture.events("data_daemon_bridge::publisher");
@@ -196,7 +179,7 @@ TEST_F(DataPublisherIpc, AForkedChildPublishesThroughAThreadOfItsOwn) {
   ASSERT_TRUE(drain_data_publisher());
   // The child published on a commands publisher of its own, so its sample has no fixed place
   // among the parent's.
-  auto seen = lines(*peer, 3);
+  auto seen = testing::read_lines(*peer, 3);
   std::vector<std::string> expected = {hex(json_envelope("parent", "1")),
                                        hex(json_envelope("child", "2")),
                                        hex(json_envelope("parent", "3"))};

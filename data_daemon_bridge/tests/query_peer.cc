@@ -27,6 +27,7 @@
 
 #include "data_daemon_ipc/request_response.h"
 #include "data_daemon_shared/postcard.h"
+#include "support/hex_text.h"
 
 using namespace data_daemon_ipc;
 namespace postcard = data_daemon_shared::postcard;
@@ -42,16 +43,6 @@ template <class T>
 T get(IpcResult<T> result, const char* what) {
   if (!result) fail(std::string(what) + ": " + result.error().text);
   return std::move(result).value();
-}
-
-std::string hex(std::span<const uint8_t> bytes) {
-  std::string out;
-  char buf[3];
-  for (uint8_t b : bytes) {
-    std::snprintf(buf, sizeof buf, "%02x", b);
-    out += buf;
-  }
-  return out;
 }
 
 std::vector<uint8_t> from_hex(std::string_view text) {
@@ -120,7 +111,7 @@ int main(int argc, char** argv) {
       continue;
     }
     const auto arrived = std::chrono::steady_clock::now();
-    std::printf("request %s\n", hex(request->payload()).c_str());
+    std::printf("request %s\n", data_daemon_bridge::testing::hex_text(request->payload()).c_str());
     std::fflush(stdout);
 
     std::string_view action = actions[std::min(n++, actions.size() - 1)];

@@ -28,11 +28,11 @@ struct DataPublisherSingleton {
 
 DataPublisherSingleton init_data_publisher_singleton() { return {}; }
 
-// DATA_PUBLISHER: the singleton with its mutex, one per process. A forked child's copy of the
-// parent's mutex may be locked for good (its holder did not survive the fork), and releasing
-// the parent's sender could take the parent's channel lock, held just as well. So the child
-// never touches the parent's slot: its first slow-path call makes a slot of its own and swaps it
-// in, keeping the parent's unreleased.
+// The singleton with its mutex, one per process. A forked child's copy of the parent's mutex
+// may be locked for good (its holder did not survive the fork), and releasing the parent's
+// sender could take the parent's channel lock, held just as well. So the child never touches the
+// parent's slot: its first slow-path call makes a slot of its own and swaps it in, keeping the
+// parent's unreleased.
 struct DataPublisherSlot {
   explicit DataPublisherSlot(uint32_t p) : pid(p), singleton(init_data_publisher_singleton()) {}
   const uint32_t pid;  // the process this slot belongs to
@@ -40,11 +40,13 @@ struct DataPublisherSlot {
   DataPublisherSingleton singleton;  // guarded by mutex
 };
 
-// Owner: the process; a slot is never released in the process that made it.
-std::atomic<DataPublisherSlot*> data_publisher_slot{nullptr};
+// The calling process's slot. Owner: the process; a slot is never released in the process that
+// made it.
+std::atomic<DataPublisherSlot*> DATA_PUBLISHER{nullptr};
 
-// PUBLISHER_SENDER_CACHE: the calling thread's own end, released at thread exit.
-thread_local std::optional<PublisherSender> publisher_sender_cache;
+// The calling thread's own sending end, the fast path. Released at thread exit; emptied in a
+// forked child by the fork handler.
+thread_local std::optional<PublisherSender> PUBLISHER_SENDER_CACHE;
 
 std::atomic<ThreadSpawner> spawner_for_testing{nullptr};
 
@@ -52,11 +54,11 @@ uint32_t current_pid() { return static_cast<uint32_t>(getpid()); }
 
 // The calling process's slot, made on first use in this process.
 DataPublisherSlot& slot_for(uint32_t pid) {
-  DataPublisherSlot* slot = data_publisher_slot.load(std::memory_order_acquire);
+  DataPublisherSlot* slot = DATA_PUBLISHER.load(std::memory_order_acquire);
   while (slot == nullptr || slot->pid != pid) {
     auto* fresh = new DataPublisherSlot(pid);
-    if (data_publisher_slot.compare_exchange_strong(slot, fresh, std::memory_order_acq_rel,
-                                                    std::memory_order_acquire)) {
+    if (DATA_PUBLISHER.compare_exchange_strong(slot, fresh, std::memory_order_acq_rel,
+                                               std::memory_order_acquire)) {
       if (slot != nullptr) keep_forever(slot);  // the parent's, never touched again
       return *fresh;
     }
@@ -73,17 +75,17 @@ data_daemon_shared::Result<Unit, std::string> spawn(std::function<void()> body) 
 
 }  // namespace
 
-std::optional<PublisherSender> cached_data_publisher_sender() { return publisher_sender_cache; }
+std::optional<PublisherSender> cached_data_publisher_sender() { return PUBLISHER_SENDER_CACHE; }
 
-void cache_data_publisher_sender(const PublisherSender& sender) { publisher_sender_cache = sender; }
+void cache_data_publisher_sender(const PublisherSender& sender) { PUBLISHER_SENDER_CACHE = sender; }
 
 void forget_data_publisher_sender_after_fork() {
-  if (publisher_sender_cache) PublisherSender::abandon(std::move(*publisher_sender_cache));
-  publisher_sender_cache.reset();
+  if (PUBLISHER_SENDER_CACHE) PublisherSender::abandon(std::move(*PUBLISHER_SENDER_CACHE));
+  PUBLISHER_SENDER_CACHE.reset();
 }
 
 PublisherSender get_or_spawn_data_publisher() {
-  if (publisher_sender_cache) return *publisher_sender_cache;
+  if (PUBLISHER_SENDER_CACHE) return *PUBLISHER_SENDER_CACHE;
 
   // A cached end must never outlive a fork into a child that has no thread reading it, so the
   // child-side handler that empties the cache is in place before the first end is cached. If it

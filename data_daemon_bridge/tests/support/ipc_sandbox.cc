@@ -6,11 +6,34 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
 
 namespace data_daemon_bridge::testing {
+
+namespace {
+
+std::string sandbox_dir;
+std::string sandbox_prefix;
+pid_t sandbox_owner = 0;
+
+// At exit of the process that made the sandbox: the shared-memory files of its namespace that
+// outlive it (those of ports still open at exit, such as a detached thread's) and the directory.
+// Where shared memory is no file (macOS), there is nothing to remove.
+void remove_sandbox() {
+  if (getpid() != sandbox_owner) return;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+    if (entry.path().filename().string().starts_with(sandbox_prefix)) {
+      std::filesystem::remove(entry.path(), ignored);
+    }
+  }
+  std::filesystem::remove_all(sandbox_dir, ignored);
+}
+
+}  // namespace
 
 void enter_ipc_sandbox() {
   static std::once_flag once;
@@ -25,8 +48,12 @@ void enter_ipc_sandbox() {
       std::perror("ipc sandbox");
       std::abort();
     }
+    sandbox_dir = dir;
+    sandbox_prefix = "ddbt" + std::to_string(getpid()) + "_";
+    sandbox_owner = getpid();
     std::ofstream(config_dir + "/iceoryx2.toml")
-        << "[global]\nprefix = \"ddbt" << getpid() << "_\"\n";
+        << "[global]\nprefix = \"" << sandbox_prefix << "\"\n";
+    std::atexit(remove_sandbox);
   });
 }
 

@@ -4,7 +4,8 @@
 // The IPC library reads "config/iceoryx2.toml" relative to the working directory first, once per
 // process, when the first node is made. enter_ipc_sandbox() makes a fresh directory holding such
 // a file with a prefix of this process alone and changes into it; helper processes started
-// afterwards inherit the directory and so share the namespace.
+// afterwards inherit the directory and so share the namespace. When the process exits, the
+// directory and the namespace's shared-memory files that are left are removed.
 #pragma once
 
 namespace data_daemon_bridge::testing {
