@@ -6,6 +6,7 @@
 #include "lib/frame_checks.h"
 #include "lib/functions.h"
 #include "lib/video_bodies.h"
+#include "publisher/publish_clock.h"
 
 namespace data_daemon_bridge {
 
@@ -51,7 +52,7 @@ PyObject* log_frame(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   if (auto failure = recordings_root_failure()) return raise(runtime_error(std::move(*failure)));
   frame.timestamp_s = timestamp_s ? *timestamp_s : static_cast<double>(frame.timestamp_ns) / 1e9;
   frame.payload.assign(payload.bytes().begin(), payload.bytes().end());  // the one pixel copy
-  // TODO(video): stamp frame.publish_timestamp_ns with the publish clock here, lock held.
+  frame.publish_timestamp_ns = publish_clock_ns();
 
   auto outcome = without_gil([&] { return log_frame_nogil(std::move(frame)); });
   if (!outcome) return raise(outcome.error());
