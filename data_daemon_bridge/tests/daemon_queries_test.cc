@@ -126,13 +126,13 @@ TEST_F(DaemonQueries, ATimeOutOfZeroNanOrBelowZeroMakesExactlyOneAttempt) {
 TEST_F(DaemonQueries, WithNoDaemonEachQueryReturnsNothingAfterItsTimeOut) {
   const auto id_request = data_daemon_shared::encode_recording_id_request({"arm", 0, 1}).value();
   auto version = query_daemon_version(0.05);
-  ASSERT_TRUE(version.ok());
+  ASSERT_TRUE(version.ok()) << publisher_error_text(version.error());
   EXPECT_FALSE(version.value().has_value());
   auto health = query_health(0);
-  ASSERT_TRUE(health.ok());
+  ASSERT_TRUE(health.ok()) << publisher_error_text(health.error());
   EXPECT_FALSE(health.value().has_value());
   auto id = query_recording_id(id_request, 0.1);
-  ASSERT_TRUE(id.ok());
+  ASSERT_TRUE(id.ok()) << publisher_error_text(id.error());
   EXPECT_FALSE(id.value().has_value());
 }
 

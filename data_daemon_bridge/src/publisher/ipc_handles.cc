@@ -1,6 +1,5 @@
 #include "publisher/ipc_handles.h"
 
-
 #include "publisher/ipc_log.h"
 #include "publisher/limits.h"
 #include "publisher/publisher_atfork.h"

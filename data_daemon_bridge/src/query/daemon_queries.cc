@@ -20,6 +20,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kQueryTarget = "data_daemon_bridge::query";
 
+PublisherError codec(data_daemon_shared::CodecError error) {
+  return PublisherError{PublisherError::Codec{error}};
+}
+
 // One attempt on `client`: loan, copy, send, then poll the pending response every
 // REPLY_POLL_INTERVAL until `window` has passed. The first response ends the attempt: `accept`
 // turns its bytes into an answer, no reply (absent) or an error. A receive failure counts as no
@@ -67,14 +71,10 @@ template <class T, class TryOnce>
 QueryResult<T> run_request_id_query(double timeout_s, TryOnce try_once) {
   const auto request_id = static_cast<uint64_t>(publish_clock_ns());
   auto request = data_daemon_shared::encode_request_id(request_id);
-  if (!request) return Err(PublisherError{PublisherError::Codec{request.error()}});
+  if (!request) return Err(codec(request.error()));
   const auto deadline = Clock::now() + duration_from_timeout_s(timeout_s);
   return poll_until<T>(deadline, QUERY_RETRY_INTERVAL,
                        [&] { return try_once(request.value(), request_id); });
-}
-
-PublisherError codec(data_daemon_shared::CodecError error) {
-  return PublisherError{PublisherError::Codec{error}};
 }
 
 }  // namespace

@@ -20,8 +20,9 @@ std::string sandbox_prefix;
 pid_t sandbox_owner = 0;
 
 // At exit of the process that made the sandbox: the shared-memory files of its namespace that
-// outlive it (those of ports still open at exit, such as a detached thread's) and the directory.
-// Where shared memory is no file (macOS), there is nothing to remove.
+// outlive it (those of ports still open at exit, such as a detached thread's) and the directory,
+// which holds the library's service and node files. Where shared memory is no file (macOS),
+// there is nothing to remove there.
 void remove_sandbox() {
   if (getpid() != sandbox_owner) return;
   std::error_code ignored;
@@ -49,10 +50,13 @@ void enter_ipc_sandbox() {
       std::abort();
     }
     sandbox_dir = dir;
-    sandbox_prefix = "ddbt" + std::to_string(getpid()) + "_";
+    // The random part of the directory's name keeps the prefix apart from that of an earlier
+    // process with the same id whose files a crash left behind.
+    sandbox_prefix = "ddbt" + sandbox_dir.substr(sandbox_dir.size() - 6) + "_";
     sandbox_owner = getpid();
     std::ofstream(config_dir + "/iceoryx2.toml")
-        << "[global]\nprefix = \"" << sandbox_prefix << "\"\n";
+        << "[global]\nroot-path = \"" << sandbox_dir << "/iceoryx2/\"\nprefix = \""
+        << sandbox_prefix << "\"\n";
     std::atexit(remove_sandbox);
   });
 }

@@ -3,7 +3,8 @@
 //
 // The IPC library reads "config/iceoryx2.toml" relative to the working directory first, once per
 // process, when the first node is made. enter_ipc_sandbox() makes a fresh directory holding such
-// a file with a prefix of this process alone and changes into it; helper processes started
+// a file, with a file prefix of this process alone and the directory itself as the library's root
+// for its service and node files, and changes into it; helper processes started
 // afterwards inherit the directory and so share the namespace. When the process exits, the
 // directory and the namespace's shared-memory files that are left are removed.
 #pragma once
