@@ -7,19 +7,17 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$(cd "$1" && pwd)
 sanitize=${2:-}
 
-# The tests' IPC resources carry a prefix of this run alone (tests/python/conftest.py); whatever
-# is left under it when the run ends (the ports of threads that never end) is removed.
-prefix="ddbpy$$_"
+# The tests' IPC files live in a directory of this run (tests/python/conftest.py), their shared
+# memory under a prefix derived from its name; both are removed when the run ends.
+sandbox=$(mktemp -d /tmp/ddb-pytest-XXXXXX)
+prefix="ddbpy${sandbox##*-}_"
 cleanup() {
   rm -f /dev/shm/"$prefix"* 2>/dev/null || true
-  if [ -d /tmp/iceoryx2 ]; then
-    find /tmp/iceoryx2 -name "$prefix*" -delete 2>/dev/null || true
-    find /tmp/iceoryx2 -mindepth 2 -type d -empty -delete 2>/dev/null || true
-  fi
+  rm -rf "$sandbox"
 }
 trap cleanup EXIT
 
-env_vars=(DDB_BUILD_DIR="$dir" DDB_IPC_PREFIX="$prefix")
+env_vars=(DDB_BUILD_DIR="$dir" DDB_IPC_SANDBOX="$sandbox")
 if [ "$sanitize" = address ]; then
   preload="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)"
   # The interpreter's own allocations at exit are not the module's leaks; the system allocator

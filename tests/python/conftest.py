@@ -31,22 +31,27 @@ WAIT_S = 30.0
 
 @pytest.fixture(scope="session", autouse=True)
 def private_ipc_namespace():
-    """Runs the session in a directory of its own whose IPC configuration gives every shared
-    resource a prefix of this session alone, so that test runs on one machine never meet. The
-    IPC library reads config/iceoryx2.toml from the working directory of each process, once,
-    before its first node: the module in this process and every daemon started from here.
-    scripts/pytest.sh chooses the prefix (DDB_IPC_PREFIX) and removes what is left under it."""
+    """Runs the session in a directory of its own whose IPC configuration keeps the library's
+    service and node files in that directory and gives its shared memory a prefix of this
+    session alone, so that test runs on one machine never meet each other or a daemon. The IPC
+    library reads config/iceoryx2.toml from the working directory of each process, once, before
+    its first node: the module in this process and every daemon started from here.
+
+    scripts/pytest.sh makes the directory (DDB_IPC_SANDBOX) and removes it, with the shared
+    memory under its prefix, after the interpreter has exited: the ports of threads that never
+    end are released only then. A session started by hand makes its own and leaves it behind."""
+    sandbox = os.environ.get("DDB_IPC_SANDBOX") or tempfile.mkdtemp(prefix="ddb-pytest-")
+    sandbox = pathlib.Path(sandbox).resolve()
+    prefix = "ddbpy" + sandbox.name.rsplit("-", 1)[-1].replace(".", "") + "_"
+    (sandbox / "config").mkdir(exist_ok=True)
+    (sandbox / "config" / "iceoryx2.toml").write_text(
+        f'[global]\nroot-path = "{sandbox}/iceoryx2/"\nprefix = "{prefix}"\n')
     previous = os.getcwd()
-    with tempfile.TemporaryDirectory(prefix="ddb-pytest-") as workdir:
-        config = pathlib.Path(workdir, "config")
-        config.mkdir()
-        prefix = os.environ.get("DDB_IPC_PREFIX", f"ddbpy{os.getpid()}_")
-        (config / "iceoryx2.toml").write_text(f'[global]\nprefix = "{prefix}"\n')
-        os.chdir(workdir)
-        try:
-            yield pathlib.Path(workdir)
-        finally:
-            os.chdir(previous)
+    os.chdir(sandbox)
+    try:
+        yield sandbox
+    finally:
+        os.chdir(previous)
 
 
 @pytest.fixture(scope="session", autouse=True)

@@ -189,17 +189,22 @@ bool BoundArgs::failed(size_t i) const {
   return false;
 }
 
-bool BoundArgs::text(size_t i, std::string& out) const {
-  return convert_text(required_arg(i), out) || failed(i);
-}
-
-bool BoundArgs::optional_text(size_t i, std::optional<std::string>& out) const {
+template <class T, class Convert>
+bool BoundArgs::optional(size_t i, std::optional<T>& out, Convert convert) const {
   PyObject* obj = optional_arg(i);
   if (obj == nullptr) {
     out.reset();
     return true;
   }
-  return convert_text(obj, out.emplace()) || failed(i);
+  return convert(obj, out.emplace()) || failed(i);
+}
+
+bool BoundArgs::text(size_t i, std::string& out) const {
+  return convert_text(required_arg(i), out) || failed(i);
+}
+
+bool BoundArgs::optional_text(size_t i, std::optional<std::string>& out) const {
+  return optional(i, out, convert_text);
 }
 
 bool BoundArgs::i64(size_t i, int64_t& out) const {
@@ -207,12 +212,7 @@ bool BoundArgs::i64(size_t i, int64_t& out) const {
 }
 
 bool BoundArgs::optional_i64(size_t i, std::optional<int64_t>& out) const {
-  PyObject* obj = optional_arg(i);
-  if (obj == nullptr) {
-    out.reset();
-    return true;
-  }
-  return convert_i64(obj, out.emplace()) || failed(i);
+  return optional(i, out, convert_i64);
 }
 
 bool BoundArgs::u32(size_t i, uint32_t& out) const {
@@ -231,12 +231,7 @@ bool BoundArgs::f64(size_t i, double& out) const {
 }
 
 bool BoundArgs::optional_f64(size_t i, std::optional<double>& out) const {
-  PyObject* obj = optional_arg(i);
-  if (obj == nullptr) {
-    out.reset();
-    return true;
-  }
-  return convert_f64(obj, out.emplace()) || failed(i);
+  return optional(i, out, convert_f64);
 }
 
 bool BoundArgs::bytes(size_t i, std::vector<uint8_t>& out) const {
@@ -254,6 +249,27 @@ bool BoundArgs::float_list(size_t i, std::vector<double>& out) const {
 
 bool BoundArgs::frame_buffer(size_t i, FrameBuffer& out) const {
   return out.acquire(required_arg(i)) || failed(i);
+}
+
+bool bind_source_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames, SourceArgs& out) {
+  BoundArgs bound;
+  if (!bound.bind(sig, args, nargs, kwnames) || !bound.text(0, out.robot_id) ||
+      !bound.i64(1, out.robot_instance) ||
+      (sig.params.size() > 2 && !bound.optional_i64(2, out.timestamp_ns))) {
+    return false;
+  }
+  if (out.robot_id.empty()) {
+    PyErr_SetString(PyExc_ValueError, "robot_id must not be empty");
+    return false;
+  }
+  return true;
+}
+
+bool bind_timeout(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                  PyObject* kwnames, double& timeout_s) {
+  BoundArgs bound;
+  return bound.bind(sig, args, nargs, kwnames) && bound.f64(0, timeout_s);
 }
 
 }  // namespace data_daemon_bridge

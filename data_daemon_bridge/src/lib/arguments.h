@@ -57,11 +57,31 @@ class BoundArgs {
   // rules out. nullptr for an optional parameter that was not given or is None.
   PyObject* required_arg(size_t i) const;
   PyObject* optional_arg(size_t i) const;
+  // Converts parameter i with convert(obj, T&) unless it is missing or None.
+  template <class T, class Convert>
+  bool optional(size_t i, std::optional<T>& out, Convert convert) const;
   // Applies the TypeError rewrite for parameter i to a failed conversion; always false.
   bool failed(size_t i) const;
 
   const Signature* sig_ = nullptr;
   std::array<PyObject*, kMaxParams> objects_{};  // borrowed from the caller's argument vector
 };
+
+// The source that stop_recording, flush_source and cancel_recording name: robot_id and
+// robot_instance, then, when the signature has a third parameter, the optional timestamp_ns.
+struct SourceArgs {
+  std::string robot_id;
+  int64_t robot_instance = 0;
+  std::optional<int64_t> timestamp_ns;
+};
+
+// Binds and converts a SourceArgs signature, then checks robot_id: false with the argument error
+// or ValueError "robot_id must not be empty" set.
+bool bind_source_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames, SourceArgs& out);
+
+// Binds and converts a signature of the one parameter timeout_s.
+bool bind_timeout(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                  PyObject* kwnames, double& timeout_s);
 
 }  // namespace data_daemon_bridge

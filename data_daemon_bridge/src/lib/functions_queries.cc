@@ -43,9 +43,8 @@ PyObject* get_recording_id(PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 }
 
 PyObject* wait_until_ready(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  BoundArgs bound;
   double timeout_s = 0;
-  if (!bound.bind(kReady, args, nargs, kwnames) || !bound.f64(0, timeout_s)) return nullptr;
+  if (!bind_timeout(kReady, args, nargs, kwnames, timeout_s)) return nullptr;
   auto ready = without_gil([&] { return wait_until_ready_nogil(timeout_s); });
   if (!ready) return raise(ready.error());
   if (!ready.value()) Py_RETURN_NONE;
@@ -53,9 +52,8 @@ PyObject* wait_until_ready(PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 }
 
 PyObject* daemon_version(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  BoundArgs bound;
   double timeout_s = 0;
-  if (!bound.bind(kVersion, args, nargs, kwnames) || !bound.f64(0, timeout_s)) return nullptr;
+  if (!bind_timeout(kVersion, args, nargs, kwnames, timeout_s)) return nullptr;
   auto version = without_gil([&] { return daemon_version_nogil(timeout_s); });
   if (!version) return raise(version.error());
   return text_or_none(version.value());

@@ -57,17 +57,11 @@ PyObject* log_json(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
 }
 
 PyObject* stop_recording(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  BoundArgs bound;
-  std::string robot_id;
-  int64_t robot_instance = 0;
-  std::optional<int64_t> timestamp_ns;
-  if (!bound.bind(kStop, args, nargs, kwnames) || !bound.text(0, robot_id) ||
-      !bound.i64(1, robot_instance) || !bound.optional_i64(2, timestamp_ns)) {
-    return nullptr;
-  }
-  if (robot_id.empty()) return raise(value_error("robot_id must not be empty"));
-  auto stopped = without_gil(
-      [&] { return stop_recording_nogil(std::move(robot_id), robot_instance, timestamp_ns); });
+  SourceArgs call;
+  if (!bind_source_args(kStop, args, nargs, kwnames, call)) return nullptr;
+  auto stopped = without_gil([&] {
+    return stop_recording_nogil(std::move(call.robot_id), call.robot_instance, call.timestamp_ns);
+  });
   if (!stopped) return raise(stopped.error());
   Py_RETURN_NONE;
 }

@@ -64,32 +64,20 @@ PyObject* log_frame(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
 }
 
 PyObject* flush_source(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  BoundArgs bound;
-  std::string robot_id;
-  int64_t robot_instance = 0;
-  if (!bound.bind(kFlush, args, nargs, kwnames) || !bound.text(0, robot_id) ||
-      !bound.i64(1, robot_instance)) {
-    return nullptr;
-  }
-  if (robot_id.empty()) return raise(value_error("robot_id must not be empty"));
-  auto flushed =
-      without_gil([&] { return flush_source_nogil(std::move(robot_id), robot_instance); });
+  SourceArgs call;
+  if (!bind_source_args(kFlush, args, nargs, kwnames, call)) return nullptr;
+  auto flushed = without_gil(
+      [&] { return flush_source_nogil(std::move(call.robot_id), call.robot_instance); });
   if (!flushed) return raise(flushed.error());
   Py_RETURN_NONE;
 }
 
 PyObject* cancel_recording(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  BoundArgs bound;
-  std::string robot_id;
-  int64_t robot_instance = 0;
-  std::optional<int64_t> timestamp_ns;
-  if (!bound.bind(kCancel, args, nargs, kwnames) || !bound.text(0, robot_id) ||
-      !bound.i64(1, robot_instance) || !bound.optional_i64(2, timestamp_ns)) {
-    return nullptr;
-  }
-  if (robot_id.empty()) return raise(value_error("robot_id must not be empty"));
+  SourceArgs call;
+  if (!bind_source_args(kCancel, args, nargs, kwnames, call)) return nullptr;
   auto cancelled = without_gil([&] {
-    return cancel_recording_nogil(std::move(robot_id), timestamp_ns, robot_instance);
+    return cancel_recording_nogil(std::move(call.robot_id), call.timestamp_ns,
+                                  call.robot_instance);
   });
   if (!cancelled) return raise(cancelled.error());
   Py_RETURN_NONE;
