@@ -39,10 +39,12 @@ int threads_named_writer() {
   return count;
 }
 
-// The writer threads of this process once the threads it started have named themselves.
+// The writer threads of this process once they and the threads they started have named
+// themselves: a new thread carries its creator's name until it sets its own, and the writer may
+// not have set its own yet either.
 int writer_threads() {
   int count = threads_named_writer();
-  for (int i = 0; i < 500 && count > 1; ++i) {
+  for (int i = 0; i < 500 && count != 1; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     count = threads_named_writer();
   }
