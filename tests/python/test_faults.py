@@ -1,0 +1,214 @@
+"""Faults the module's users meet, each with the development daemon in another process, a
+producer in a process of its own (so that the module's process-wide threads and settings start
+fresh) and real chunk files decoded by ffmpeg: the daemon killed or stalled, the spool's file
+system full, more threads than the services take, forks while other threads log, and a producer
+killed in the middle of a publish."""
+import json
+import os
+import pathlib
+import signal
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+
+import pytest
+
+from conftest import WAIT_S
+from test_video import decode
+
+PACKAGE_ROOT = next(p for p in sys.path
+                    if p.endswith(f"python{sys.version_info[0]}.{sys.version_info[1]}"))
+
+# Imports the module and reads commands from stdin; every answer is one JSON line on stdout.
+PRODUCER_PRELUDE = textwrap.dedent("""
+    import json, os, sys, threading, time
+    sys.path.insert(0, sys.argv[1])
+    import numpy as np
+    from quillspan.data_daemon import _data_bridge as bridge
+
+    def say(**fields):
+        sys.stdout.write(json.dumps(fields) + "\\n")
+        sys.stdout.flush()
+
+    def frame(seed, width=16, height=12):
+        return np.random.default_rng(seed).integers(0, 256, (height, width, 3), np.uint8)
+""")
+
+
+class Producer:
+    """A Python process running PRODUCER_PRELUDE and then script; the test talks to it line by
+    line."""
+
+    def __init__(self, script, env=None, cwd=None):
+        self.process = subprocess.Popen(
+            [sys.executable, "-c", PRODUCER_PRELUDE + textwrap.dedent(script), PACKAGE_ROOT],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+            env=env, cwd=cwd)
+
+    def send(self, line):
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+
+    def read(self, timeout=WAIT_S):
+        """The producer's next line; fails the test when none comes within timeout."""
+        lines = []
+        reader = threading.Thread(target=lambda: lines.append(self.process.stdout.readline()),
+                                  daemon=True)
+        reader.start()
+        reader.join(timeout)
+        assert lines and lines[0], f"producer silent: {self.stderr_now()}"
+        return json.loads(lines[0])
+
+    def stderr_now(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        return self.process.stderr.read()
+
+    def finish(self, timeout=WAIT_S):
+        """Closes stdin and waits for the exit; returns stderr."""
+        self.process.stdin.close()
+        try:
+            self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            pytest.fail("producer hung: " + self.process.stderr.read())
+        return self.process.stderr.read()
+
+
+@pytest.fixture
+def producers():
+    started = []
+
+    def start(script, **kwargs):
+        producer = Producer(script, **kwargs)
+        started.append(producer)
+        return producer
+
+    yield start
+    for producer in started:
+        if producer.process.poll() is None:
+            producer.process.kill()
+            producer.process.wait()
+
+
+def stream_dir(root, robot, name="cam", data_type="RGB_IMAGES"):
+    return pathlib.Path(root) / ".rgb_spool" / robot / "0" / data_type / name
+
+
+def frames_in(path):
+    """Number of 16 x 12 RGB frames ffmpeg decodes from a chunk file."""
+    return len(decode(path)) // (16 * 12 * 3)
+
+
+def announced_chunks(envelopes, robot):
+    return [e for e in envelopes
+            if e.get("variant") == "VideoChunkReady" and e["robot_id"] == robot]
+
+
+def drain(daemon, until, timeout=WAIT_S):
+    """Envelopes received until one satisfies until (included)."""
+    received = []
+    deadline = time.monotonic() + timeout
+    while True:
+        envelope = daemon.next_envelope(max(0.0, deadline - time.monotonic()))
+        received.append(envelope)
+        if until(envelope):
+            return received
+
+
+def joint_values(envelopes, robot):
+    return [int(json.loads(bytes.fromhex(s["payload"]))["value"])
+            for e in envelopes if e.get("variant") == "BatchedData" and e["robot_id"] == robot
+            for s in e["samples"]]
+
+
+# --- 1. The daemon is killed while samples and frames flow, then started again.
+
+FLOWING = """
+    robot = "killed"
+    logged = 0            # samples and frames logged so far, one of each per step
+    stop = threading.Event()
+
+    def flow():
+        global logged
+        while not stop.is_set():
+            bridge.log_joints(robot, 0, "JOINT_POSITIONS", "j", [float(logged)], time.time_ns())
+            bridge.log_frame(robot, 0, "RGB_IMAGES", "cam", 16, 12, "uint8", frame(logged),
+                             time.time_ns())
+            logged += 1
+            time.sleep(0.005)
+
+    flowing = threading.Thread(target=flow)
+    flowing.start()
+    for command in sys.stdin:
+        command = command.strip()
+        if command == "count":
+            say(logged=logged)
+        elif command == "start":
+            say(start=bridge.start_recording(robot, 0))
+        elif command == "end":
+            stop.set()
+            flowing.join()
+            bridge.stop_recording(robot, 0)
+            bridge.flush_source(robot, 0)
+            say(logged=logged)
+"""
+
+
+def wait_for_more(producer, than, timeout=WAIT_S):
+    """Asks the producer how many steps it logged until it logged more than `than`."""
+    deadline = time.monotonic() + timeout
+    while True:
+        producer.send("count")
+        logged = producer.read()["logged"]
+        if logged > than or time.monotonic() > deadline:
+            return logged
+        time.sleep(0.05)
+
+
+def test_daemon_killed_and_restarted_while_data_flows(start_daemon, producers, recordings_root):
+    robot = "killed"
+    first = start_daemon()
+    producer = producers(FLOWING)
+    producer.send("start")
+    producer.read()
+    before_kill = drain(first, lambda e: len(joint_values([e], robot)) > 0)
+    first.process.send_signal(signal.SIGKILL)
+    first.process.wait()
+    at_kill = wait_for_more(producer, 0)
+    # With nobody listening the producer goes on (its calls only queue), long enough to fill the
+    # dead daemon's buffer: the data publisher must not wait on it for ever.
+    assert wait_for_more(producer, at_kill + 150) > at_kill + 150
+
+    second = start_daemon()
+    after_restart = wait_for_more(producer, 0)
+    # Samples logged after the restart reach the new daemon, in the order logged.
+    received = drain(second, lambda e: any(v >= after_restart for v in joint_values([e], robot)))
+    producer.send("start")  # the producer's own command publisher reaches it too
+    start = producer.read()["start"]
+    producer.send("end")
+    logged = producer.read(timeout=WAIT_S * 2)["logged"]
+    # The stop comes on the producer's own publisher, the rest on its data publisher's: the
+    # daemon reads the two in no fixed order.
+    ends = set()
+    received += drain(second, lambda e: ends.add(e.get("variant")) or
+                      {"StopRecording", "SourceFlushed"} <= ends, timeout=WAIT_S * 2)
+    assert "Traceback" not in producer.finish()
+
+    starts = [e for e in received if e.get("variant") == "StartRecording"]
+    assert [e["timestamp_ns"] for e in starts] == [start]
+    values = joint_values(received, robot)
+    assert values == sorted(set(values)) and values[-1] == logged - 1
+
+    # Every chunk file is whole: the ones announced, the ones sealed while no daemon listened
+    # (their announcement was dropped after the subscriber wait) and the flushed tail. Nothing
+    # the producer logged is missing from them.
+    files = sorted(stream_dir(recordings_root, robot).iterdir())
+    assert sum(frames_in(f) for f in files) == logged
+    for chunk in announced_chunks(before_kill + received, robot):
+        path = stream_dir(recordings_root, robot) / (
+            f"chunk_{chunk['chunk_start_ns']}_{chunk['writer_thread_id']}.nut")
+        assert path.stat().st_size == chunk["bytes_written"]
+        assert frames_in(path) == chunk["frame_count"]
