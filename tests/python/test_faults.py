@@ -6,6 +6,7 @@ killed in the middle of a publish."""
 import json
 import os
 import pathlib
+import queue
 import signal
 import subprocess
 import sys
@@ -46,25 +47,32 @@ class Producer:
             [sys.executable, "-c", PRODUCER_PRELUDE + textwrap.dedent(script), PACKAGE_ROOT],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
             env=env, cwd=cwd)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.put(json.loads(line))
+        self.lines.put(None)
 
     def send(self, line):
         self.process.stdin.write(line + "\n")
         self.process.stdin.flush()
 
+    def maybe_read(self, timeout):
+        """The producer's next line, or None when none comes within timeout."""
+        try:
+            return self.lines.get(timeout=timeout)
+        except queue.Empty:
+            return None
+
     def read(self, timeout=WAIT_S):
         """The producer's next line; fails the test when none comes within timeout."""
-        lines = []
-        reader = threading.Thread(target=lambda: lines.append(self.process.stdout.readline()),
-                                  daemon=True)
-        reader.start()
-        reader.join(timeout)
-        assert lines and lines[0], f"producer silent: {self.stderr_now()}"
-        return json.loads(lines[0])
-
-    def stderr_now(self):
-        if self.process.poll() is None:
+        line = self.maybe_read(timeout)
+        if line is None:
             self.process.kill()
-        return self.process.stderr.read()
+            pytest.fail("producer silent or gone: " + self.process.stderr.read())
+        return line
 
     def finish(self, timeout=WAIT_S):
         """Closes stdin and waits for the exit; returns stderr."""
@@ -209,6 +217,103 @@ def test_daemon_killed_and_restarted_while_data_flows(start_daemon, producers, r
     assert sum(frames_in(f) for f in files) == logged
     for chunk in announced_chunks(before_kill + received, robot):
         path = stream_dir(recordings_root, robot) / (
+            f"chunk_{chunk['chunk_start_ns']}_{chunk['writer_thread_id']}.nut")
+        assert path.stat().st_size == chunk["bytes_written"]
+        assert frames_in(path) == chunk["frame_count"]
+
+
+# --- 3. The daemon stops reading (alive, but stopped).
+
+STALLED = """
+    robot = "stalled"
+    for command in sys.stdin:
+        word, *args = command.split()
+        if word == "start":
+            say(start=bridge.start_recording(robot, 0))
+        elif word == "samples":
+            for k in range(int(args[0])):
+                bridge.log_joints(robot, 0, "JOINT_POSITIONS", "j", [float(k)], k)
+                bridge.log_json(robot, 0, "CUSTOM", "note", json.dumps(k).encode(), k)
+            say(samples=int(args[0]))
+        elif word == "frames":  # until one is refused, or passes when args[0] == "pass"
+            for k in range(200):
+                started = time.monotonic()
+                try:
+                    bridge.log_frame(robot, 0, "RGB_IMAGES", "cam", 16, 12, "uint8", frame(k),
+                                     time.time_ns())
+                    if args[0] == "pass":
+                        break
+                except bridge.LoggingStalledError as e:
+                    say(stalled=str(e), waited=time.monotonic() - started)
+                    break
+                time.sleep(0.05)
+            else:
+                say(stalled=None)
+            if args[0] == "pass":
+                say(passed=True)
+        elif word == "stop":
+            threading.Thread(target=lambda: (bridge.stop_recording(robot, 0),
+                                             say(stopped=True))).start()
+        elif word == "flush":
+            bridge.flush_source(robot, 0)
+            say(flushed=True)
+"""
+
+STALL_TEXT = ("video logging stalled: the data daemon is not draining the spool backlog (frame "
+              "rejected after 1s of backpressure)")
+
+
+def test_daemon_that_stops_reading(start_daemon, producers, tmp_path):
+    robot = "stalled"
+    daemon = start_daemon()
+    producer = producers(STALLED, env=dict(os.environ, QSM_SPOOL_LIMIT="1",
+                                            QUILLSPAN_DAEMON_RECORDINGS_ROOT=str(tmp_path)))
+    producer.send("start")
+    producer.read()
+    producer.send("frames pass")  # the writer runs and has measured the spool once
+    producer.read()
+    os.kill(daemon.process.pid, signal.SIGSTOP)
+    try:
+        # Far more samples than the daemon's buffer holds: the calls only queue.
+        producer.send("samples 500")
+        assert producer.read() == {"samples": 500}
+
+        # The daemon does not take the chunks off the spool either: once the backlog is over the
+        # spool budget (512 MiB, the least one; a sparse file stands for it), a frame is refused
+        # after the second it may wait.
+        backlog = tmp_path / ".rgb_spool" / "backlog"
+        backlog.parent.mkdir(exist_ok=True)
+        with open(backlog, "wb") as f:
+            f.truncate(600 * 1024 * 1024)
+        producer.send("frames stall")
+        refused = producer.read()
+        assert refused["stalled"] == STALL_TEXT
+        assert refused["waited"] >= 1.0
+
+        # The stop waits until every sample queued before it is on the wire, which cannot be
+        # while the daemon reads nothing.
+        producer.send("stop")
+        assert producer.maybe_read(2.0) is None
+    finally:
+        os.kill(daemon.process.pid, signal.SIGCONT)
+    assert producer.read() == {"stopped": True}
+    backlog.unlink()
+    producer.send("frames pass")
+    assert producer.read() == {"passed": True}
+    producer.send("flush")
+    assert producer.read() == {"flushed": True}
+    assert "Traceback" not in producer.finish()
+
+    seen = set()
+    received = drain(daemon, lambda e: seen.add(e.get("variant")) or
+                     {"StopRecording", "SourceFlushed"} <= seen)
+    assert joint_values(received, robot) == list(range(500))
+    notes = [e for e in received if e.get("variant") == "Data"]
+    assert [int(bytes.fromhex(e["payload"])) for e in notes] == list(range(500))
+    [stop] = [e for e in received if e.get("variant") == "StopRecording"]
+    assert stop["publish_timestamp_ns"] > max(e["publish_timestamp_ns"] for e in notes)
+    for chunk in announced_chunks(received, robot):
+        path = stream_dir(tmp_path, robot) / (
             f"chunk_{chunk['chunk_start_ns']}_{chunk['writer_thread_id']}.nut")
         assert path.stat().st_size == chunk["bytes_written"]
         assert frames_in(path) == chunk["frame_count"]
