@@ -317,3 +317,67 @@ def test_daemon_that_stops_reading(start_daemon, producers, tmp_path):
             f"chunk_{chunk['chunk_start_ns']}_{chunk['writer_thread_id']}.nut")
         assert path.stat().st_size == chunk["bytes_written"]
         assert frames_in(path) == chunk["frame_count"]
+
+
+# --- 4. More threads than the commands service takes publishers.
+
+MANY_THREADS = """
+    THREADS, SAMPLES = 200, 20
+    outcomes = [None] * THREADS
+    all_tried, all_stopped = threading.Barrier(THREADS), threading.Barrier(THREADS)
+
+    def call(f, *args):
+        try:
+            f(*args)
+            return None
+        except RuntimeError as e:
+            return str(e)
+
+    def work(i):
+        robot = f"t{i}"
+        start = call(bridge.start_recording, robot, 0)
+        for k in range(SAMPLES):
+            bridge.log_joints(robot, 0, "JOINT_POSITIONS", "j", [float(k)], k)
+            bridge.log_json(robot, 0, "CUSTOM", "note", json.dumps(k).encode(), k)
+        all_tried.wait()  # every thread keeps its publisher until all have tried
+        outcomes[i] = [start, call(bridge.stop_recording, robot, 0)]
+        all_stopped.wait()
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(THREADS)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    say(outcomes=outcomes)
+"""
+
+
+def test_more_threads_than_publishers(daemon, producers):
+    producer = producers(MANY_THREADS)
+    outcomes = producer.read(timeout=WAIT_S * 4)["outcomes"]
+    assert "Traceback" not in producer.finish()
+
+    refused = [i for i, (start, stop) in enumerate(outcomes) if start is not None]
+    served = [i for i, (start, stop) in enumerate(outcomes) if start is None]
+    # 128 publishers a service: the data publisher thread holds one, 127 calling threads the rest.
+    assert len(served) == 127
+    for i in refused:
+        start, stop = outcomes[i]
+        assert start == stop
+        assert start.startswith("failed to create publisher: ")
+        assert "ExceedsMaxSupportedPublishers" in start
+    assert all(stop is None for i, (start, stop) in enumerate(outcomes) if i in served)
+
+    # Samples travel on the data publisher thread, which every thread shares: all of them
+    # arrive, each thread's in its order, whether its own publisher was refused or not.
+    received = daemon.envelopes(200 * 40 + 2 * 127)
+    for i in range(200):
+        robot = f"t{i}"
+        assert joint_values(received, robot) == list(range(20)), robot
+        notes = [int(bytes.fromhex(e["payload"])) for e in received
+                 if e.get("variant") == "Data" and e["robot_id"] == robot]
+        assert notes == list(range(20)), robot
+    commands = {(e["variant"], e["robot_id"]) for e in received
+                if e["variant"] in ("StartRecording", "StopRecording")}
+    assert commands == {(v, f"t{i}") for i in served for v in ("StartRecording", "StopRecording")}
+    daemon.assert_quiet()
