@@ -14,6 +14,7 @@ import textwrap
 import threading
 import time
 
+import numpy as np
 import pytest
 
 from conftest import WAIT_S
@@ -99,6 +100,11 @@ def producers():
         if producer.process.poll() is None:
             producer.process.kill()
             producer.process.wait()
+
+
+def frame(seed, width=16, height=12):
+    """The producers' frames (PRODUCER_PRELUDE), to compare decoded chunks with."""
+    return np.random.default_rng(seed).integers(0, 256, (height, width, 3), np.uint8)
 
 
 def stream_dir(root, robot, name="cam", data_type="RGB_IMAGES"):
@@ -381,3 +387,105 @@ def test_more_threads_than_publishers(daemon, producers):
                 if e["variant"] in ("StartRecording", "StopRecording")}
     assert commands == {(v, f"t{i}") for i in served for v in ("StartRecording", "StopRecording")}
     daemon.assert_quiet()
+
+
+# --- 5. Forks of a process that is recording, while its other threads log.
+
+FORKING = """
+    import signal
+    CHILDREN = 8
+    stop = threading.Event()
+    logged = {}  # parent thread -> frames logged
+
+    def hammer(t):
+        robot, k = f"parent{t}", 0
+        while not stop.is_set():
+            bridge.log_frame(robot, 0, "RGB_IMAGES", "cam", 16, 12, "uint8", frame(1000 * t + k),
+                             time.time_ns())
+            bridge.log_joints(robot, 0, "JOINT_POSITIONS", "j", [float(k)], k)
+            k += 1
+            logged[t] = k
+            time.sleep(0.002)  # keeps the volume modest; the forks still meet calls in flight
+
+    def child(c):
+        # The forking thread alone lives on: everything of the module is made afresh here.
+        robot = f"child{c}"
+        for k in range(3):
+            bridge.log_frame(robot, 0, "RGB_IMAGES", "cam", 16, 12, "uint8", frame(5000 + 10 * c + k),
+                             time.time_ns())
+            bridge.log_joints(robot, 0, "JOINT_POSITIONS", "j", [float(k)], k)
+        bridge.flush_source(robot, 0)
+        bridge.stop_recording(robot, 0)
+
+    bridge.start_recording("parent0", 0)
+    hammers = [threading.Thread(target=hammer, args=(t,)) for t in range(3)]
+    for t in hammers:
+        t.start()
+    outcomes = {}
+    for c in range(CHILDREN):
+        time.sleep(0.02)
+        pid = os.fork()
+        if pid == 0:
+            code = 1
+            try:
+                child(c)
+                code = 0
+            finally:
+                os._exit(code)
+        # A child that hangs is killed after a bound and reported.
+        deadline = time.monotonic() + 20
+        while True:
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                outcomes[pid] = os.waitstatus_to_exitcode(status)
+                break
+            if time.monotonic() > deadline:
+                os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+                outcomes[pid] = "hung"
+                break
+            time.sleep(0.01)
+    stop.set()
+    for t in hammers:
+        t.join()
+    for t in range(3):
+        bridge.flush_source(f"parent{t}", 0)
+    say(children=outcomes, logged=logged, pid=os.getpid())
+"""
+
+
+def test_forks_while_other_threads_log(daemon, producers, recordings_root):
+    producer = producers(FORKING)
+    result = producer.read(timeout=WAIT_S * 8)
+    assert "Traceback" not in producer.finish()
+    children = {int(pid): code for pid, code in result["children"].items()}
+    assert list(children.values()) == [0] * 8, children
+
+    ends = {}
+    received = drain(daemon, lambda e: e.get("variant") == "SourceFlushed" and ends.setdefault(
+        e["robot_id"], e["producer_pid"]) is not None and len(ends) == 3 + 8)
+    for c, pid in enumerate(children):
+        robot = f"child{c}"
+        assert ends[robot] == pid
+        [chunk] = announced_chunks(received, robot)
+        assert chunk["producer_pid"] == pid
+        path = stream_dir(recordings_root, robot) / (
+            f"chunk_{chunk['chunk_start_ns']}_{chunk['writer_thread_id']}.nut")
+        assert decode(path) == b"".join(frame(5000 + 10 * c + k).tobytes() for k in range(3))
+        assert joint_values(received, robot) == [0, 1, 2]
+
+    # The parent's chunks hold its frames and nothing else: no byte from a child.
+    for t, count in result["logged"].items():
+        robot = f"parent{t}"
+        chunks = announced_chunks(received, robot)
+        assert {c["producer_pid"] for c in chunks} == {result["pid"]}
+        files = sorted(stream_dir(recordings_root, robot).iterdir())
+        assert len(files) == len(chunks)
+        decoded = b""
+        for chunk in sorted(chunks, key=lambda c: c["chunk_start_ns"]):
+            path = stream_dir(recordings_root, robot) / (
+                f"chunk_{chunk['chunk_start_ns']}_{chunk['writer_thread_id']}.nut")
+            assert path.stat().st_size == chunk["bytes_written"]
+            decoded += decode(path)
+        assert decoded == b"".join(frame(1000 * int(t) + k).tobytes() for k in range(count))
+        assert joint_values(received, robot) == list(range(count))
