@@ -40,12 +40,13 @@ struct PrivateCommands {
   PortFactoryPublishSubscribe service;
   Publisher publisher;
 
-  explicit PrivateCommands(const std::string& leaf)
+  explicit PrivateCommands(const std::string& leaf,
+                           UnableToDeliverStrategy strategy = UnableToDeliverStrategy::Block)
       : service_name("data_bridge_test/" + std::to_string(getpid()) + "/" + leaf),
         name(unwrap(ServiceName::create(service_name))),
         service(unwrap(
             PortFactoryPublishSubscribe::open_or_create(node, name, kCommandsServiceSettings))),
-        publisher(unwrap(service.publisher(MAX_ENVELOPE_BYTES, UnableToDeliverStrategy::Block))) {}
+        publisher(unwrap(service.publisher(MAX_ENVELOPE_BYTES, strategy))) {}
 };
 
 const uint8_t kBytes[] = {0x06};
@@ -133,6 +134,41 @@ TEST(PublishWithDeadline, ASignalDuringABlockedSendEndsItWithAnErrorNotAnAbort) 
   peer.signal(SIGUSR2);
   auto after = publish_with_deadline(link.publisher, link.service, kBytes, 20s, 10ms);
   EXPECT_TRUE(after.ok()) << publisher_error_text(after.error());
+}
+
+// The command link's own publishers leave a full buffer to publish_with_deadline: it waits while
+// the subscriber lives, and gives the wait for a subscriber once the subscriber's process is gone,
+// however full its buffer was.
+TEST(PublishWithDeadline, AFullBufferIsWaitedOutWhileItsSubscriberLivesAndNotAfterItDies) {
+  for (const bool dies : {false, true}) {
+    SCOPED_TRACE(dies ? "subscriber killed" : "subscriber drains");
+    PrivateCommands link(dies ? "full_dies" : "full_drains",
+                         UnableToDeliverStrategy::DiscardSample);
+    ChildProcess peer({helper_path("ipc_peer"), "hold", link.service_name});
+    ASSERT_TRUE(peer.wait_for_line("ready"));
+    for (int i = 0; i < 64; ++i) {
+      ASSERT_TRUE(publish_with_deadline(link.publisher, link.service, kBytes, 1s, 10ms).ok());
+    }
+    std::atomic<bool> returned{false};
+    std::optional<PublishResult> result;
+    std::thread sending([&] {
+      result = publish_with_deadline(link.publisher, link.service, kBytes, 1s, 10ms);
+      returned.store(true);
+    });
+    // Longer than the subscriber wait: a full buffer is no missing subscriber.
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_FALSE(returned.load());
+    peer.signal(dies ? SIGKILL : SIGUSR2);
+    sending.join();
+    ASSERT_TRUE(result.has_value());
+    if (dies) {
+      ASSERT_FALSE(result->ok());
+      EXPECT_EQ(publisher_error_text(result->error()),
+                "failed to send sample: no data-daemon command subscriber connected within 1s");
+    } else {
+      EXPECT_TRUE(result->ok());
+    }
+  }
 }
 
 }  // namespace

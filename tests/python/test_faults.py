@@ -3,6 +3,7 @@ producer in a process of its own (so that the module's process-wide threads and 
 fresh) and real chunk files decoded by ffmpeg: the daemon killed or stalled, the spool's file
 system full, more threads than the services take, forks while other threads log, and a producer
 killed in the middle of a publish."""
+import errno
 import json
 import os
 import pathlib
@@ -392,7 +393,7 @@ def test_more_threads_than_publishers(daemon, producers):
 # --- 5. Forks of a process that is recording, while its other threads log.
 
 FORKING = """
-    import signal
+    import faulthandler, signal
     CHILDREN = 8
     stop = threading.Event()
     logged = {}  # parent thread -> frames logged
@@ -417,6 +418,9 @@ FORKING = """
         bridge.flush_source(robot, 0)
         bridge.stop_recording(robot, 0)
 
+    # numpy loads numpy.random on first use; a fork in the middle of that import would leave the
+    # child waiting on the import lock of a thread it does not have: load it before any fork.
+    frame(0)
     bridge.start_recording("parent0", 0)
     hammers = [threading.Thread(target=hammer, args=(t,)) for t in range(3)]
     for t in hammers:
@@ -427,6 +431,8 @@ FORKING = """
         pid = os.fork()
         if pid == 0:
             code = 1
+            # Should the child hang, its threads' Python stacks go to stderr before the bound.
+            faulthandler.dump_traceback_later(15, exit=True)
             try:
                 child(c)
                 code = 0
@@ -457,9 +463,9 @@ FORKING = """
 def test_forks_while_other_threads_log(daemon, producers, recordings_root):
     producer = producers(FORKING)
     result = producer.read(timeout=WAIT_S * 8)
-    assert "Traceback" not in producer.finish()
+    stderr = producer.finish()
     children = {int(pid): code for pid, code in result["children"].items()}
-    assert list(children.values()) == [0] * 8, children
+    assert list(children.values()) == [0] * 8, (children, stderr)
 
     ends = {}
     received = drain(daemon, lambda e: e.get("variant") == "SourceFlushed" and ends.setdefault(
@@ -489,3 +495,152 @@ def test_forks_while_other_threads_log(daemon, producers, recordings_root):
             decoded += decode(path)
         assert decoded == b"".join(frame(1000 * int(t) + k).tobytes() for k in range(count))
         assert joint_values(received, robot) == list(range(count))
+
+
+# --- 2. The spool's file system fills up.
+
+FILLING = """
+    robot = "full"
+    for command in sys.stdin:
+        phase, count = (int(word) for word in command.split())
+        for k in range(count):
+            bridge.log_frame(robot, 0, "RGB_IMAGES", "cam", 16, 12, "uint8", frame(100 * phase + k),
+                             time.time_ns())
+        bridge.flush_source(robot, 0)
+        say(flushed=phase)
+"""
+
+
+def fill_up(directory):
+    """Writes a file into directory until its file system has no byte left; returns the file."""
+    filler = directory / "filler"
+    with open(filler, "wb", buffering=0) as f:
+        for block in (1 << 16, 1 << 12, 1):
+            try:
+                while True:
+                    f.write(bytes(block))
+            except OSError as error:
+                assert error.errno == errno.ENOSPC
+    return filler
+
+
+@pytest.fixture
+def small_file_system(tmp_path):
+    """A 4 MiB tmpfs of the test's own: it is mounted for the test and taken away after."""
+    mountpoint = tmp_path / "small"
+    mountpoint.mkdir()
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", str(mountpoint)],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        pytest.skip("cannot mount a tmpfs here: " + mounted.stderr.strip())
+    try:
+        yield mountpoint
+    finally:
+        subprocess.run(["umount", "-l", str(mountpoint)], check=False)
+
+
+def test_spool_file_system_fills_up(daemon, producers, small_file_system):
+    robot = "full"
+    producer = producers(FILLING, env=dict(
+        os.environ, QUILLSPAN_DAEMON_RECORDINGS_ROOT=str(small_file_system)))
+    phases = {}
+    for phase, fill in ((1, False), (2, True), (3, False)):
+        filler = fill_up(small_file_system) if fill else None
+        producer.send(f"{phase} 20")
+        assert producer.read() == {"flushed": phase}
+        phases[phase] = announced_chunks(
+            drain(daemon, lambda e: e.get("variant") == "SourceFlushed"), robot)
+        if filler:
+            filler.unlink()
+    assert "Traceback" not in producer.finish()
+
+    # With no byte left the chunk cannot be finished: it is dropped, never announced. Before and
+    # after, every frame is written and announced, and each announced chunk is whole.
+    assert phases[2] == []
+    for phase in (1, 3):
+        [chunk] = phases[phase]
+        path = stream_dir(small_file_system, robot) / (
+            f"chunk_{chunk['chunk_start_ns']}_{chunk['writer_thread_id']}.nut")
+        assert path.stat().st_size == chunk["bytes_written"]
+        assert decode(path) == b"".join(frame(100 * phase + k).tobytes() for k in range(20))
+    assert len(list(stream_dir(small_file_system, robot).iterdir())) == 3
+
+
+# --- A producer killed in the middle of a publish.
+
+PUBLISHING = """
+    robot = sys.argv[2]
+    bridge.start_recording(robot, 0)
+    say(started=True)
+    count = int(sys.argv[3])
+    for k in range(count):
+        bridge.log_joints(robot, 0, "JOINT_POSITIONS", "j", [float(k)], k)
+        bridge.log_json(robot, 0, "CUSTOM", "blob", bytes(64 * 1024), k)
+    bridge.stop_recording(robot, 0)
+    say(stopped=True)
+"""
+
+
+def ipc_prefix():
+    """The prefix of this session's IPC resources (conftest.private_ipc_namespace)."""
+    config = pathlib.Path("config", "iceoryx2.toml").read_text()
+    return config.split('prefix = "')[1].split('"')[0]
+
+
+def session_nodes():
+    """The files in which the IPC library keeps its record of this session's nodes (one
+    directory a node, with lock files beside it)."""
+    prefix = ipc_prefix()
+    found = set()
+    for directory, _, files in os.walk("/tmp/iceoryx2/nodes"):
+        found.update(os.path.join(directory, f) for f in files if f.startswith(prefix))
+    return found
+
+
+def session_shared_memory():
+    return {f.name for f in pathlib.Path("/dev/shm").iterdir() if f.name.startswith(ipc_prefix())}
+
+
+def test_producer_killed_mid_publish(daemon, producers):
+    baseline_nodes, baseline_memory = session_nodes(), session_shared_memory()
+    # The producer to be killed publishes as long as it lives, 64 KiB samples on two threads.
+    killed = producers(PUBLISHING.replace("int(sys.argv[3])", "10**9").replace(
+        "sys.argv[2]", '"killed"'))
+    assert killed.read() == {"started": True}
+    drain(daemon, lambda e: len(joint_values([e], "killed")) >= 1)
+    killed_nodes = session_nodes() - baseline_nodes
+    killed_memory = session_shared_memory() - baseline_memory
+    killed.process.send_signal(signal.SIGKILL)
+    killed.process.wait()
+    assert killed_nodes and killed_memory
+    # What the killed process held stays behind: its nodes' records and its shared memory.
+    left_nodes = session_nodes() & killed_nodes
+    left_memory = session_shared_memory() & killed_memory
+    assert left_nodes == killed_nodes and left_memory
+
+    # The next producer works in full: the library removes the dead process's resources when the
+    # new process makes its first node.
+    following = producers(PUBLISHING.replace("int(sys.argv[3])", "100").replace(
+        "sys.argv[2]", '"next"'))
+    assert following.read() == {"started": True}
+    assert following.read() == {"stopped": True}
+    assert "Traceback" not in following.finish()
+    assert not session_nodes() & killed_nodes
+    assert not session_shared_memory() & killed_memory
+
+    seen = set()
+
+    def everything_of_next(e):
+        if e.get("robot_id") == "next":
+            seen.add(e["variant"])
+            seen.update(joint_values([e], "next"))
+            if e["variant"] == "Data":
+                seen.add(("Data", e["timestamp_ns"]))
+        return {"StartRecording", "StopRecording", 99, ("Data", 99)} <= seen
+
+    received = drain(daemon, everything_of_next)
+    assert daemon.process.poll() is None
+    assert not [e for e in received if "error" in e]
+    assert joint_values(received, "next") == list(range(100))
+    assert [e["timestamp_ns"] for e in received if e.get("variant") == "Data"
+            and e["robot_id"] == "next"] == list(range(100))
