@@ -462,6 +462,11 @@ FORKING = """
 """
 
 
+# The address sanitizer's allocator (GCC 12's runtime) takes no lock around fork: a child forked
+# while another thread allocates may find the allocator's lock taken for ever, whatever the
+# module does. The test runs in the plain build.
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer's allocator is not fork-safe with threads allocating")
 def test_forks_while_other_threads_log(daemon, producers, recordings_root):
     producer = producers(FORKING)
     result = producer.read(timeout=WAIT_S * 8)
