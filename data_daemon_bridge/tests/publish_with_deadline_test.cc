@@ -40,12 +40,13 @@ struct PrivateCommands {
   PortFactoryPublishSubscribe service;
   Publisher publisher;
 
-  explicit PrivateCommands(const std::string& leaf)
+  explicit PrivateCommands(const std::string& leaf,
+                           UnableToDeliverStrategy strategy = UnableToDeliverStrategy::Block)
       : service_name("data_bridge_test/" + std::to_string(getpid()) + "/" + leaf),
         name(unwrap(ServiceName::create(service_name))),
         service(unwrap(
             PortFactoryPublishSubscribe::open_or_create(node, name, kCommandsServiceSettings))),
-        publisher(unwrap(service.publisher(MAX_ENVELOPE_BYTES, UnableToDeliverStrategy::Block))) {}
+        publisher(unwrap(service.publisher(MAX_ENVELOPE_BYTES, strategy))) {}
 };
 
 const uint8_t kBytes[] = {0x06};
@@ -53,7 +54,7 @@ const uint8_t kBytes[] = {0x06};
 TEST(PublishWithDeadline, WithNoSubscriberFailsOnceTheTimeoutHasPassed) {
   PrivateCommands link("deadline");
   const auto start = std::chrono::steady_clock::now();
-  auto result = publish_with_deadline(link.publisher, kBytes, 1s, 10ms);
+  auto result = publish_with_deadline(link.publisher, link.service, kBytes, 1s, 10ms);
   ASSERT_FALSE(result.ok());
   EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
   EXPECT_EQ(publisher_error_text(result.error()),
@@ -64,7 +65,7 @@ TEST(PublishWithDeadline, MakesItsFirstAttemptEvenWithNoTimeLeft) {
   PrivateCommands link("first_attempt");
   ChildProcess peer({helper_path("ipc_peer"), "subscribe", link.service_name, "1"});
   ASSERT_TRUE(peer.wait_for_line("ready"));
-  EXPECT_TRUE(publish_with_deadline(link.publisher, kBytes, 0s, 10ms).ok());
+  EXPECT_TRUE(publish_with_deadline(link.publisher, link.service, kBytes, 0s, 10ms).ok());
   EXPECT_EQ(peer.read_line(), "06");
   EXPECT_EQ(peer.read_line(), "done");
 }
@@ -74,7 +75,7 @@ TEST(PublishWithDeadline, ASubscriberThatAppearsWhileRetryingGetsTheNextAttemptO
   // The peer subscribes only after 300 ms, so the first attempts reach nobody.
   ChildProcess peer({helper_path("ipc_peer"), "subscribe", link.service_name, "1", "300"});
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(publish_with_deadline(link.publisher, kBytes, 20s, 10ms).ok());
+  EXPECT_TRUE(publish_with_deadline(link.publisher, link.service, kBytes, 20s, 10ms).ok());
   EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms) << "the first attempts should have found nobody";
   EXPECT_EQ(peer.read_line(), "ready");
   EXPECT_EQ(peer.read_line(), "06");
@@ -84,7 +85,7 @@ TEST(PublishWithDeadline, ASubscriberThatAppearsWhileRetryingGetsTheNextAttemptO
 TEST(PublishWithDeadline, ALoanBeyondThePublishersCapacityFailsAtOnce) {
   PrivateCommands link("too_long");
   const std::vector<uint8_t> bytes(MAX_ENVELOPE_BYTES + 1, 0);
-  auto result = publish_with_deadline(link.publisher, bytes, 20s, 10ms);
+  auto result = publish_with_deadline(link.publisher, link.service, bytes, 20s, 10ms);
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(publisher_error_text(result.error()),
             "failed to loan sample: LoanError::ExceedsMaxLoanSize");
@@ -117,7 +118,7 @@ TEST(PublishWithDeadline, ASignalDuringABlockedSendEndsItWithAnErrorNotAnAbort) 
   // 64 samples fill the subscriber's buffer; the next send waits until a signal ends it.
   std::optional<PublisherError> error;
   for (int i = 0; i < 100 && !error; ++i) {
-    auto result = publish_with_deadline(link.publisher, kBytes, 20s, 10ms);
+    auto result = publish_with_deadline(link.publisher, link.service, kBytes, 20s, 10ms);
     if (!result) error = result.error();
   }
   finished.store(true);
@@ -131,8 +132,43 @@ TEST(PublishWithDeadline, ASignalDuringABlockedSendEndsItWithAnErrorNotAnAbort) 
 
   // Once the subscriber takes its samples again, the same publisher sends as before.
   peer.signal(SIGUSR2);
-  auto after = publish_with_deadline(link.publisher, kBytes, 20s, 10ms);
+  auto after = publish_with_deadline(link.publisher, link.service, kBytes, 20s, 10ms);
   EXPECT_TRUE(after.ok()) << publisher_error_text(after.error());
+}
+
+// The command link's own publishers leave a full buffer to publish_with_deadline: it waits while
+// the subscriber lives, and gives the wait for a subscriber once the subscriber's process is gone,
+// however full its buffer was.
+TEST(PublishWithDeadline, AFullBufferIsWaitedOutWhileItsSubscriberLivesAndNotAfterItDies) {
+  for (const bool dies : {false, true}) {
+    SCOPED_TRACE(dies ? "subscriber killed" : "subscriber drains");
+    PrivateCommands link(dies ? "full_dies" : "full_drains",
+                         UnableToDeliverStrategy::DiscardSample);
+    ChildProcess peer({helper_path("ipc_peer"), "hold", link.service_name});
+    ASSERT_TRUE(peer.wait_for_line("ready"));
+    for (int i = 0; i < 64; ++i) {
+      ASSERT_TRUE(publish_with_deadline(link.publisher, link.service, kBytes, 1s, 10ms).ok());
+    }
+    std::atomic<bool> returned{false};
+    std::optional<PublishResult> result;
+    std::thread sending([&] {
+      result = publish_with_deadline(link.publisher, link.service, kBytes, 1s, 10ms);
+      returned.store(true);
+    });
+    // Longer than the subscriber wait: a full buffer is no missing subscriber.
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_FALSE(returned.load());
+    peer.signal(dies ? SIGKILL : SIGUSR2);
+    sending.join();
+    ASSERT_TRUE(result.has_value());
+    if (dies) {
+      ASSERT_FALSE(result->ok());
+      EXPECT_EQ(publisher_error_text(result->error()),
+                "failed to send sample: no data-daemon command subscriber connected within 1s");
+    } else {
+      EXPECT_TRUE(result->ok());
+    }
+  }
 }
 
 }  // namespace

@@ -30,6 +30,8 @@ IpcResult<ServiceName> ServiceName::create(std::string_view name) {
   return ServiceName(raw);
 }
 
+void cleanup_dead_nodes() { ddb_ipc_cleanup_dead_nodes(); }
+
 void set_log_handler(ddb_ipc_log_callback handler) { ddb_ipc_set_log_callback(handler); }
 
 }  // namespace data_daemon_ipc

@@ -28,6 +28,10 @@ IpcResult<Publisher> PortFactoryPublishSubscribe::publisher(
   return Publisher(raw);
 }
 
+uint64_t PortFactoryPublishSubscribe::number_of_subscribers() const {
+  return ddb_ipc_port_factory_publish_subscribe_number_of_subscribers(raw());
+}
+
 IpcResult<Subscriber> PortFactoryPublishSubscribe::subscriber() const {
   ddb_ipc_subscriber* raw = nullptr;
   auto status =

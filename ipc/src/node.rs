@@ -36,6 +36,15 @@ pub extern "C" fn ddb_ipc_load_global_config(error: *mut ddb_ipc_error) -> i32 {
     })
 }
 
+/// Removes the resources of dead nodes that this process may remove; failures are left for
+/// another process (the library's node creation does the same).
+#[no_mangle]
+pub extern "C" fn ddb_ipc_cleanup_dead_nodes() {
+    let _ = std::panic::catch_unwind(|| {
+        let _ = Node::<ipc::Service>::cleanup_dead_nodes(Config::global_config());
+    });
+}
+
 #[no_mangle]
 pub extern "C" fn ddb_ipc_node_drop(node: *mut ddb_ipc_node) {
     drop_box(node);

@@ -75,6 +75,14 @@ pub extern "C" fn ddb_ipc_port_factory_publish_subscribe_drop(
     drop_box(factory);
 }
 
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_port_factory_publish_subscribe_number_of_subscribers(
+    factory: *const ddb_ipc_port_factory_publish_subscribe,
+) -> u64 {
+    use iceoryx2::service::port_factory::PortFactory as _;
+    (*factory).0.dynamic_config().number_of_subscribers() as u64
+}
+
 /// Allocation strategy Static: the loan capacity is `initial_max_slice_len` and never grows.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_publisher_create(

@@ -119,7 +119,11 @@ Result<IpcHandles, PublisherError> open_ipc_handles() {
       node.value(), commands_name.value(), kCommandsServiceSettings);
   if (!service) return Err(PublisherError{PublisherError::ServiceOpen{service.error().text}});
 
-  auto publisher = service.value().publisher(MAX_ENVELOPE_BYTES, UnableToDeliverStrategy::Block);
+  // A full subscriber buffer is waited out by publish_with_deadline, which can tell a daemon
+  // that is behind from one that died; the library's own blocking send would wait on a dead
+  // daemon's buffer for ever.
+  auto publisher =
+      service.value().publisher(MAX_ENVELOPE_BYTES, UnableToDeliverStrategy::DiscardSample);
   if (!publisher) {
     return Err(PublisherError{PublisherError::PublisherCreate{publisher.error().text}});
   }

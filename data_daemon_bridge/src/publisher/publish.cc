@@ -26,17 +26,18 @@ PublishResult publish_command_bytes(std::span<const uint8_t> bytes) {
   auto borrow = borrow_ipc_handles();
   if (!borrow) return Err(borrow.error());
   IpcHandles& handles = borrow.value().handles();
-  auto sent = publish_with_deadline(handles.commands_publisher, bytes, COMMAND_SUBSCRIBER_TIMEOUT,
-                                    COMMAND_RETRY_INTERVAL);
+  auto sent = publish_with_deadline(handles.commands_publisher, handles.commands_service, bytes,
+                                    COMMAND_SUBSCRIBER_TIMEOUT, COMMAND_RETRY_INTERVAL);
   if (sent) handles.last_delivery = Clock::now();
   return sent;
 }
 
 PublishResult publish_with_deadline(const data_daemon_ipc::Publisher& publisher,
+                                    const data_daemon_ipc::PortFactoryPublishSubscribe& service,
                                     std::span<const uint8_t> bytes,
                                     std::chrono::nanoseconds timeout,
                                     std::chrono::nanoseconds retry_interval) {
-  const auto deadline = Clock::now() + timeout;
+  auto deadline = Clock::now() + timeout;
   for (;;) {
     auto sample = publisher.loan_slice_uninit(bytes.size());
     if (!sample) return Err(PublisherError{PublisherError::Loan{sample.error().text}});
@@ -44,6 +45,12 @@ PublishResult publish_with_deadline(const data_daemon_ipc::Publisher& publisher,
     auto reached = data_daemon_ipc::send(std::move(sample).value());
     if (!reached) return Err(PublisherError{PublisherError::Send{reached.error().text}});
     if (reached.value() > 0) return Unit{};
+    if (service.number_of_subscribers() > 0) {
+      data_daemon_ipc::cleanup_dead_nodes();
+      std::this_thread::sleep_for(retry_interval);
+      deadline = Clock::now() + timeout;
+      continue;
+    }
     if (Clock::now() >= deadline) break;
     std::this_thread::sleep_for(retry_interval);
   }

@@ -31,10 +31,16 @@ PublishResult publish_command_bytes(std::span<const uint8_t> bytes);
 
 // Loans a slice of exactly bytes.size(), copies the bytes in and sends. A send that reaches a
 // subscriber succeeds however long it took. One that reaches none is not delivered anywhere:
-// while the deadline (now + timeout) has not passed, sleep `retry_interval` and try again with a
-// new loan; else fail with "no data-daemon command subscriber connected within {whole seconds}s".
+// - while `service` has a subscriber registered (its buffer is full: the daemon is behind, or
+//   its process died), wait for it without a deadline, trying again every `retry_interval` and
+//   clearing away dead nodes each time, so that a dead daemon's registration goes and the
+//   wait below applies; the deadline restarts once the subscriber is gone;
+// - else, while the deadline (now + timeout) has not passed, sleep `retry_interval` and try
+//   again with a new loan; else fail with "no data-daemon command subscriber connected within
+//   {whole seconds}s".
 // The first attempt is always made. Loan and send failures are returned at once.
 PublishResult publish_with_deadline(const data_daemon_ipc::Publisher& publisher,
+                                    const data_daemon_ipc::PortFactoryPublishSubscribe& service,
                                     std::span<const uint8_t> bytes,
                                     std::chrono::nanoseconds timeout,
                                     std::chrono::nanoseconds retry_interval);

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "chunk_reader.h"
+#include "nut_writer/nut_format.h"
 #include "support/event_capture.h"
 #include "port/thread_id.h"
 #include "test_support.h"
@@ -278,6 +279,48 @@ TEST_F(StreamFrame, ChunkStartsOfAStreamStrictlyIncrease) {
   EXPECT_EQ(std::get<VideoChunkReady>(*third).chunk_start_ns, T0 + 2);
   EXPECT_EQ(std::get<VideoChunkReady>(*third).frame_offsets_us, (std::vector<uint32_t>{0}));
   EXPECT_EQ(chunk_files(stream_dir("r", 1, "RGB_IMAGES", "starts")).size(), 3u);
+}
+
+// The stream's directory on a small tmpfs filled to the last byte (the tests run as root;
+// without the right to mount, the test skips): a frame too large for the muxer's buffer fails
+// its write and a buffered chunk fails its finish, each with its WARN, and once space is back
+// the stream writes and announces whole chunks again.
+TEST_F(StreamFrame, OnAFullFileSystemFramesAndChunksAreDroppedWithWarningsAndTheStreamGoesOn) {
+  const fs::path dir = stream_dir("r", 1, "RGB_IMAGES", "full");
+  fs::create_directories(dir);
+  auto mounted = testing::run_command("mount -t tmpfs -o size=1m tmpfs " +
+                                      testing::shell_quoted(dir) + " 2>/dev/null");
+  if (mounted.exit_status != 0) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  struct Unmount {
+    fs::path dir;
+    ~Unmount() { testing::run_command("umount " + testing::shell_quoted(dir)); }
+  } unmount{dir};
+  {
+    std::ofstream filler(dir / "filler", std::ios::binary);
+    const std::vector<char> block(4096, 'f');
+    while (filler.write(block.data(), static_cast<std::streamsize>(block.size())).flush()) {
+    }
+  }
+
+  const std::vector<uint8_t> huge(WRITE_BUFFER_BYTES, 0x42);  // goes past the buffer
+  write_stream_frame(pending_frame("full", T0, 0), huge);
+  write_stream_frame(pending_frame("full", T0 + 1'000, 1'000), PNG);  // stays buffered
+  EXPECT_FALSE(seal("full").has_value());
+  EXPECT_EQ(count_events(events, "failed to write video frame to NUT chunk; dropping frame",
+                         "full"), 1u);
+  EXPECT_EQ(count_events(events, "failed to finalise NUT chunk; dropping chunk", "full"), 1u);
+  EXPECT_TRUE(records.take().empty());
+
+  fs::remove(dir / "filler");
+  write_stream_frame(pending_frame("full", T0 + 2'000, 2'000), PNG);
+  auto record = seal("full");
+  ASSERT_TRUE(record.has_value());
+  const auto& chunk = std::get<VideoChunkReady>(*record);
+  EXPECT_EQ(chunk.frame_count, 1u);
+  const fs::path file = dir / ("chunk_" + std::to_string(chunk.chunk_start_ns) + "_" +
+                               std::to_string(chunk.writer_thread_id) + ".nut");
+  EXPECT_EQ(fs::file_size(file), chunk.bytes_written);
+  EXPECT_EQ(frame_pts(file), (std::vector<uint64_t>{0}));
 }
 
 TEST_F(StreamFrame, FailedChunkOpeningDropsTheFrameAndTheNextTriesALaterStart) {

@@ -52,6 +52,9 @@ int32_t ddb_ipc_load_global_config(ddb_ipc_error* error);
 /* NodeBuilder with its defaults (no name, the library's global configuration), signal handling
  * disabled, created for the ipc service type. */
 int32_t ddb_ipc_node_create(ddb_ipc_node** out, ddb_ipc_error* error);
+/* Removes what nodes of dead processes left behind (their ports' registrations, connections and
+ * shared memory), as far as this process may; what it may not remove stays. */
+void ddb_ipc_cleanup_dead_nodes(void);
 void ddb_ipc_node_drop(ddb_ipc_node* node);
 
 /* ServiceName::new; the name must be UTF-8. */
@@ -84,6 +87,9 @@ int32_t ddb_ipc_publish_subscribe_open_or_create(const ddb_ipc_node* node,
                                                  ddb_ipc_port_factory_publish_subscribe** out,
                                                  ddb_ipc_error* error);
 void ddb_ipc_port_factory_publish_subscribe_drop(ddb_ipc_port_factory_publish_subscribe* factory);
+/* Subscribers registered on the service now, live or not yet found dead. */
+uint64_t ddb_ipc_port_factory_publish_subscribe_number_of_subscribers(
+    const ddb_ipc_port_factory_publish_subscribe* factory);
 
 /* Allocation strategy Static: no loan longer than initial_max_slice_len ever succeeds. */
 int32_t ddb_ipc_publisher_create(const ddb_ipc_port_factory_publish_subscribe* factory,

@@ -16,6 +16,10 @@ class Node : public Handle<ddb_ipc_node, &ddb_ipc_node_drop> {
   static IpcResult<Node> create();
 };
 
+// Removes what nodes of dead processes left behind (port registrations, connections, shared
+// memory), as far as this process is allowed to. Any thread.
+void cleanup_dead_nodes();
+
 class ServiceName : public Handle<ddb_ipc_service_name, &ddb_ipc_service_name_drop> {
  public:
   using Handle::Handle;

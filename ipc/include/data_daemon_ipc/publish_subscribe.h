@@ -77,6 +77,9 @@ class PortFactoryPublishSubscribe
   IpcResult<Publisher> publisher(uint64_t initial_max_slice_len,
                                  UnableToDeliverStrategy strategy) const;
   IpcResult<Subscriber> subscriber() const;
+  // Subscribers registered on the service now, including a dead one until its node is cleaned
+  // up (cleanup_dead_nodes).
+  uint64_t number_of_subscribers() const;
 };
 
 }  // namespace data_daemon_ipc
