@@ -17,7 +17,7 @@ from local_daemon import DaemonOutput, is_variant
 from rows import emit, note
 
 JOINTS = 50
-CALLS = 6000  # in all, shared among the threads
+CALLS = 20000  # in all, shared among the threads
 ROBOT = "bench-arm"
 
 

@@ -84,7 +84,7 @@ class LocalDaemon:
         """Runs a Python program in the sandbox; its stdout is returned, its stderr passes
         through. A non-zero exit raises CalledProcessError."""
         return subprocess.run(
-            [self.python, str(script), *map(str, args)], cwd=self.workdir,
+            [self.python, str(pathlib.Path(script).resolve()), *map(str, args)], cwd=self.workdir,
             env=self.child_env(**extra_env), check=True, stdout=subprocess.PIPE,
             text=True).stdout
 

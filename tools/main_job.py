@@ -13,6 +13,7 @@ import argparse
 import collections
 import json
 import pathlib
+import re
 import subprocess
 import sys
 
@@ -26,21 +27,28 @@ SESSION = pathlib.Path(__file__).resolve().parent / "main_job_session.py"
 CAMERAS = {"rgb": ("RGB_IMAGES", "head_rgb"), "depth": ("DEPTH_IMAGES", "head_depth")}
 
 
+# Chunk files end with their last frame, with no index, by design; ffmpeg's demuxer says so
+# when it probes for the duration. These lines are no decoding errors.
+NO_INDEX_NOTES = re.compile(r"read_timestamp failed|no index at the end|Last message repeated")
+
+
 def decode_with_ffmpeg(path):
-    """(frames decoded, width, height, errors) of a chunk file, by ffprobe decoding every frame."""
+    """(MD5 of each frame decoded, width, height, errors) of a chunk file: ffmpeg decodes every
+    frame to 24-bit RGB and prints one checksum line per frame, each frame as it is (no
+    frame-rate conversion)."""
     result = subprocess.run(
-        ["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-         "stream=nb_read_frames,width,height,codec_name", "-of", "json", str(path)],
+        ["ffmpeg", "-nostdin", "-v", "error", "-i", str(path), "-map", "0:v:0", "-fps_mode",
+         "passthrough", "-pix_fmt", "rgb24", "-f", "framemd5", "-"],
         capture_output=True, text=True)
-    errors = result.stderr.strip()
+    errors = "; ".join(line.strip() for line in result.stderr.splitlines()
+                       if line.strip() and not NO_INDEX_NOTES.search(line))
     if result.returncode != 0:
-        return 0, 0, 0, errors or f"ffprobe exited with {result.returncode}"
-    streams = json.loads(result.stdout).get("streams", [])
-    if not streams:
-        return 0, 0, 0, errors or "no video stream"
-    stream = streams[0]
-    return (int(stream.get("nb_read_frames", 0)), stream.get("width", 0),
-            stream.get("height", 0), errors)
+        errors = errors or f"ffmpeg exited with {result.returncode}"
+    digests = [line.split(",")[-1].strip() for line in result.stdout.splitlines()
+               if line and not line.startswith("#")]
+    size = re.search(r"^#dimensions 0: (\d+)x(\d+)$", result.stdout, re.M)
+    width, height = (int(size.group(1)), int(size.group(2))) if size else (0, 0)
+    return digests, width, height, errors
 
 
 class Summary:
@@ -72,15 +80,21 @@ def check_samples(envelopes, logged, report, summary):
         summary.check(count == 1, f"{count} {variant} envelopes received, expected 1")
     undecoded = [e for e in envelopes if "error" in e]
     summary.check(not undecoded, f"{len(undecoded)} envelopes did not decode")
-    kinds = [e.get("variant") for e in envelopes]
-    if "StopRecording" in kinds:
-        stop = kinds.index("StopRecording")
-        summary.check(all(k not in ("BatchedData", "Data") for k in kinds[stop:]),
-                      "a sample logged before stop_recording arrived after StopRecording")
+    # The daemon reads the samples (the data publisher's) and the stop (the calling thread's)
+    # from two publishers, so it may print them in either order; what stop_recording promises
+    # is that every sample logged before it was published before the stop's clock reading.
+    stops = [e for e in envelopes if e.get("variant") == "StopRecording"]
+    if stops:
+        stop_ns = stops[0]["publish_timestamp_ns"]
+        late = [e for e in joints + data if e["publish_timestamp_ns"] >= stop_ns]
+        summary.check(not late, f"{len(late)} samples logged before stop_recording carry a "
+                      "publish time at or after the stop's")
 
 
-def check_chunks(envelopes, logged, daemon, summary):
-    """Checks every announced chunk against its file and ffmpeg; returns the lines to print."""
+def check_chunks(envelopes, report, daemon, summary):
+    """Checks every announced chunk against its file and ffmpeg's decoding of it, and the RGB
+    camera's decoded frames against the frames logged; returns the lines to print."""
+    logged = report["logged"]
     lines = []
     spool = daemon.recordings_root / ".rgb_spool"
     announced_files = set()
@@ -89,6 +103,7 @@ def check_chunks(envelopes, logged, daemon, summary):
                   and e["data_type"] == data_type and e["name"] == name]
         total = 0
         stamps = []
+        digests = []
         for chunk in chunks:
             path = (spool / chunk["robot_id"] / str(chunk["robot_instance"]) / data_type / name /
                     f"chunk_{chunk['chunk_start_ns']}_{chunk['writer_thread_id']}.nut")
@@ -96,8 +111,10 @@ def check_chunks(envelopes, logged, daemon, summary):
             total += chunk["frame_count"]
             stamps += chunk["frame_timestamps_ns"]
             size = path.stat().st_size if path.exists() else None
-            decoded, width, height, errors = (decode_with_ffmpeg(path) if size is not None
-                                              else (0, 0, 0, "file missing"))
+            frames, width, height, errors = (decode_with_ffmpeg(path) if size is not None
+                                             else ([], 0, 0, "file missing"))
+            digests += frames
+            decoded = len(frames)
             ok = all([
                 summary.check(size is not None, f"{path.name}: announced but missing"),
                 summary.check(size is None or size == chunk["bytes_written"],
@@ -117,6 +134,9 @@ def check_chunks(envelopes, logged, daemon, summary):
                       f"{data_type}/{name}: {logged[kind]} frames logged, {total} in chunks")
         summary.check(all(a < b for a, b in zip(stamps, stamps[1:])),
                       f"{data_type}/{name}: frames out of their logging order")
+        if kind == "rgb":
+            summary.check(digests == report["rgb_md5"],
+                          f"{data_type}/{name}: the decoded frames differ from the frames logged")
     on_disk = set(spool.rglob("*.nut")) if spool.exists() else set()
     for path in sorted(on_disk - announced_files):
         summary.check(False, f"{path.relative_to(spool)}: chunk file never announced")
@@ -126,7 +146,7 @@ def check_chunks(envelopes, logged, daemon, summary):
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build_dir")
-    parser.add_argument("--seconds", type=float, default=4.0)
+    parser.add_argument("--seconds", type=float, default=6.0)
     args = parser.parse_args(argv[1:])
 
     with LocalDaemon(args.build_dir) as daemon:
@@ -138,8 +158,17 @@ def main(argv):
         except subprocess.CalledProcessError as error:
             print(f"main job: the session failed with status {error.returncode}")
             return 2
-        # flush_source returned once its SourceFlushed was published; the daemon prints it last.
-        daemon.wait_for_line(lambda line: is_variant(line, "SourceFlushed"), "SourceFlushed")
+        # flush_source returned once its SourceFlushed was published behind every sample and
+        # chunk announcement; the stop came from another publisher, so it may be printed later.
+        # What does not arrive is reported below, with everything else missing.
+        try:
+            seen = daemon.wait_for_line(lambda line: is_variant(line, "SourceFlushed"),
+                                        "SourceFlushed")
+            if not any(is_variant(line, "StopRecording") for line in seen):
+                daemon.wait_for_line(lambda line: is_variant(line, "StopRecording"),
+                                     "StopRecording", timeout=5.0)
+        except RuntimeError as error:
+            print(f"main job: {error}")
         envelopes = daemon.envelopes()
         logged = report["logged"]
         summary = Summary()
@@ -158,7 +187,7 @@ def main(argv):
         print()
         check_samples(envelopes, logged, report, summary)
         print("Chunks announced (VideoChunkReady), each decoded by ffmpeg:")
-        for line in check_chunks(envelopes, logged, daemon, summary):
+        for line in check_chunks(envelopes, report, daemon, summary):
             print(line)
         print()
         print("Achieved rates (logging threads):")
@@ -172,8 +201,8 @@ def main(argv):
             for problem in summary.problems:
                 print(f"  - {problem}")
             return 1
-        print("main job: OK: everything logged reached the daemon in order, and every chunk "
-              "decodes")
+        print("main job: OK: everything logged reached the daemon in order, every chunk decodes, "
+              "and the RGB frames decode to the pixels logged")
         return 0
 
 

@@ -8,6 +8,7 @@ would: 50 joint positions at 500 Hz, a JSON gripper state at 50 Hz, an RGB camer
 camera (640×480, 30 frames a second) of a moving synthetic scene. Then stop_recording and
 flush_source. Prints one JSON object on stdout: what was logged and how fast.
 """
+import hashlib
 import json
 import math
 import sys
@@ -81,14 +82,18 @@ def log_gripper(start, stop_at, logged):
         logged.mark()
 
 
-def log_camera(kind, start, stop_at, logged):
+def log_camera(kind, start, stop_at, logged, digests):
+    """Logs one camera's frames; for the RGB camera, digests gets each frame's MD5, so that the
+    frames decoded from the chunks can be compared with them pixel for pixel."""
     scene = SyntheticScene(WIDTH, HEIGHT)
     for tick in paced(CAMERA_HZ, start, stop_at):
         t = tick / CAMERA_HZ
         captured_ns = time.time_ns()
         if kind == "rgb":
+            frame = scene.rgb(t)
             bridge.log_frame(ROBOT_ID, ROBOT_INSTANCE, "RGB_IMAGES", "head_rgb", WIDTH, HEIGHT,
-                             "uint8", scene.rgb(t), captured_ns)
+                             "uint8", frame, captured_ns)
+            digests.append(hashlib.md5(frame).hexdigest())
         else:
             # Depth in metres as 32-bit floats, handed over as their bytes.
             bridge.log_frame(ROBOT_ID, ROBOT_INSTANCE, "DEPTH_IMAGES", "head_depth", WIDTH,
@@ -97,7 +102,7 @@ def log_camera(kind, start, stop_at, logged):
 
 
 def main(argv):
-    seconds = float(argv[1]) if len(argv) > 1 else 4.0
+    seconds = float(argv[1]) if len(argv) > 1 else 6.0
     version = bridge.daemon_version(5.0)
     ready = bridge.wait_until_ready(5.0)
     if ready is None:
@@ -106,13 +111,14 @@ def main(argv):
                                       dataset_name="main job")
 
     logged = {"joints": Logged(), "json": Logged(), "rgb": Logged(), "depth": Logged()}
+    rgb_md5 = []
     start = time.monotonic() + 0.05
     stop_at = start + seconds
     threads = [
         threading.Thread(target=log_joints, args=(start, stop_at, logged["joints"])),
         threading.Thread(target=log_gripper, args=(start, stop_at, logged["json"])),
-        threading.Thread(target=log_camera, args=("rgb", start, stop_at, logged["rgb"])),
-        threading.Thread(target=log_camera, args=("depth", start, stop_at, logged["depth"])),
+        threading.Thread(target=log_camera, args=("rgb", start, stop_at, logged["rgb"], rgb_md5)),
+        threading.Thread(target=log_camera, args=("depth", start, stop_at, logged["depth"], [])),
     ]
     for thread in threads:
         thread.start()
@@ -132,6 +138,7 @@ def main(argv):
         "rates": {kind: entry.rate() for kind, entry in logged.items()},
         "targets": {"joints": JOINT_HZ, "json": JSON_HZ, "rgb": CAMERA_HZ, "depth": CAMERA_HZ},
         "stop_recording_s": stopped - began, "flush_source_s": flushed - stopped,
+        "rgb_md5": rgb_md5,
     }))
 
 
