@@ -41,10 +41,11 @@ def package_root(build_dir, python=sys.executable):
 
 
 class LocalDaemon:
-    """Starts the development daemon in a fresh sandbox; close() stops it and removes the
-    sandbox with whatever IPC resources its processes left behind."""
+    """Starts the development daemon, with the given options (dev_daemon --help), in a fresh
+    sandbox; close() stops it and removes the sandbox with whatever IPC resources its processes
+    left behind."""
 
-    def __init__(self, build_dir, python=sys.executable):
+    def __init__(self, build_dir, *options, python=sys.executable):
         self.build_dir = pathlib.Path(build_dir).resolve()
         self.python = python
         self.package_root = package_root(self.build_dir, python)
@@ -60,7 +61,7 @@ class LocalDaemon:
         self.diagnostics = self.workdir / "daemon.stderr"
         with open(self.output, "wb") as out, open(self.diagnostics, "wb") as err:
             self.process = subprocess.Popen(
-                [str(self.build_dir / "tools" / "dev_daemon"), "--announce-ready"],
+                [str(self.build_dir / "tools" / "dev_daemon"), "--announce-ready", *options],
                 stdout=out, stderr=err, cwd=self.workdir)
         try:
             self.wait_for_line(lambda line: line == b'{"ready":true}', "the daemon's ready line")

@@ -149,7 +149,8 @@ def main(argv):
     parser.add_argument("--seconds", type=float, default=6.0)
     args = parser.parse_args(argv[1:])
 
-    with LocalDaemon(args.build_dir) as daemon:
+    with LocalDaemon(args.build_dir, "--version-text", "dev-main-job", "--recording-id",
+                     "rec-main-job-1") as daemon:
         print(f"main job: development daemon up, recordings root {daemon.recordings_root}")
         print(f"main job: recording for {args.seconds:g} s (joints 50 x 500 Hz, JSON 50 Hz, "
               "RGB and depth cameras 640x480 at 30 fps)", flush=True)
@@ -175,7 +176,8 @@ def main(argv):
 
         print()
         print(f"Logged by the session ({report['robot_id']}/{report['robot_instance']}, daemon "
-              f"version {report['daemon_version']!r}):")
+              f"version {report['daemon_version']!r}, recording id "
+              f"{report['recording_id']!r}):")
         print(f"  {logged['joints']} joint frames ({logged['joints'] * report['joints_per_call']} "
               f"joint samples), {logged['json']} JSON samples, {logged['rgb']} RGB frames, "
               f"{logged['depth']} depth frames")
@@ -186,6 +188,8 @@ def main(argv):
             print(f"  {kind:<16} {count}")
         print()
         check_samples(envelopes, logged, report, summary)
+        summary.check(report["recording_id"] == "rec-main-job-1",
+                      f"get_recording_id answered {report['recording_id']!r}")
         print("Chunks announced (VideoChunkReady), each decoded by ffmpeg:")
         for line in check_chunks(envelopes, report, daemon, summary):
             print(line)

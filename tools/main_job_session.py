@@ -5,8 +5,9 @@ tools/main_job.py in its sandbox, with the module on PYTHONPATH.
 
 Starts a recording, then for SECONDS logs, each from a thread of its own as an SDK's callbacks
 would: 50 joint positions at 500 Hz, a JSON gripper state at 50 Hz, an RGB camera and a depth
-camera (640×480, 30 frames a second) of a moving synthetic scene. Then stop_recording and
-flush_source. Prints one JSON object on stdout: what was logged and how fast.
+camera (640×480, 30 frames a second) of a moving synthetic scene. Then stop_recording,
+flush_source, and the recording's id from the daemon. Prints one JSON object on stdout: what was
+logged and how fast.
 """
 import hashlib
 import json
@@ -130,10 +131,12 @@ def main(argv):
     stopped = time.monotonic()
     bridge.flush_source(ROBOT_ID, ROBOT_INSTANCE)
     flushed = time.monotonic()
+    recording_id = bridge.get_recording_id(ROBOT_ID, ROBOT_INSTANCE, start_ns, 5.0)
 
     print(json.dumps({
         "robot_id": ROBOT_ID, "robot_instance": ROBOT_INSTANCE, "seconds": seconds,
-        "daemon_version": version, "start_timestamp_ns": start_ns, "joints_per_call": JOINTS,
+        "daemon_version": version, "recording_id": recording_id,
+        "start_timestamp_ns": start_ns, "joints_per_call": JOINTS,
         "logged": {kind: entry.count for kind, entry in logged.items()},
         "rates": {kind: entry.rate() for kind, entry in logged.items()},
         "targets": {"joints": JOINT_HZ, "json": JSON_HZ, "rgb": CAMERA_HZ, "depth": CAMERA_HZ},
