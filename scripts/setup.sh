@@ -12,6 +12,7 @@ debian_packages=(
   libgtest-dev libgmock-dev
   libyaml-dev zlib1g-dev
   libclang-dev clang libclang-rt-14-dev
+  curl ca-certificates
   ffmpeg
 )
 # The benchmarks' baselines (Google Benchmark, libpng) and the profilers.
@@ -27,6 +28,20 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi
+
+# Rust, for the iceoryx2 binding crate (ipc/): cargo from rustup, since Debian's rustc is older
+# than the 1.83 iceoryx2 needs. The crates themselves come from crates.io at the first build.
+export PATH="$HOME/.cargo/bin:$PATH"
+rust_ok() {
+  command -v cargo >/dev/null 2>&1 || return 1
+  local v
+  v=$(rustc --version | awk '{print $2}')
+  [ "$(printf '%s\n1.83.0\n' "$v" | sort -V | head -n1)" = 1.83.0 ]
+}
+if ! rust_ok; then
+  echo "setup: installing Rust with rustup"
+  curl --proto '=https' --tlsv1.2 -sSf https://sh.rustup.rs | sh -s -- -y --profile minimal
 fi
 
 # The interpreters the tests use: the system's python3 and CPython 3.10 from pyenv.

@@ -22,6 +22,32 @@ Result<uint32_t, CodecError> Reader::u32() {
   return static_cast<uint32_t>(value.value());
 }
 
+Result<int64_t, CodecError> Reader::i64() {
+  auto value = u64();
+  if (!value) return Err(value.error());
+  const uint64_t v = value.value();
+  return static_cast<int64_t>(v >> 1) ^ -static_cast<int64_t>(v & 1);
+}
+
+Result<double, CodecError> Reader::f64() {
+  if (remaining() < 8) return Err(decode_error(kCodeUnexpectedEnd));
+  uint64_t bits = 0;
+  for (int i = 0; i < 8; ++i) bits |= static_cast<uint64_t>(input_[pos_ + i]) << (8 * i);
+  pos_ += 8;
+  double value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+Result<Bytes, CodecError> Reader::bytes() {
+  auto length = u64();
+  if (!length) return Err(length.error());
+  if (length.value() > remaining()) return Err(decode_error(kCodeUnexpectedEnd));
+  const auto bytes = input_.subspan(pos_, length.value());
+  pos_ += bytes.size();
+  return Bytes(bytes.begin(), bytes.end());
+}
+
 Result<std::string, CodecError> Reader::text() {
   auto length = u64();
   if (!length) return Err(length.error());

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "hex.h"
 
 namespace data_daemon_shared::postcard {
@@ -32,6 +35,32 @@ TEST(Postcard, Varints) {
     EXPECT_EQ(read.value(), c.value);
     EXPECT_EQ(reader.remaining(), 0u);
   }
+}
+
+TEST(Postcard, SignedFloatAndByteFieldsReadBackAsWritten) {
+  const int64_t ints[] = {0, -1, 1, -64, 64, INT64_MIN, INT64_MAX};
+  const double floats[] = {0.0, -0.0, 1.5, -2.25e300, std::numeric_limits<double>::infinity()};
+  Bytes out;
+  for (int64_t v : ints) put_zigzag(out, v);
+  for (double v : floats) put_f64(out, v);
+  put_bytes(out, from_hex("00 FF 7B"));
+  Reader reader(out);
+  for (int64_t v : ints) EXPECT_EQ(reader.i64().value(), v);
+  for (double v : floats) {
+    const double read = reader.f64().value();
+    EXPECT_EQ(std::signbit(read), std::signbit(v));
+    EXPECT_EQ(read, v);
+  }
+  EXPECT_EQ(to_hex(reader.bytes().value()), "00 FF 7B");
+  EXPECT_EQ(reader.remaining(), 0u);
+
+  // Short input fails without moving past the end.
+  const Bytes short_f64 = from_hex("00 00 00");
+  Reader f64_reader(short_f64);
+  EXPECT_EQ(f64_reader.f64().error().code, kCodeUnexpectedEnd);
+  const Bytes short_bytes = from_hex("05 01 02");
+  Reader bytes_reader(short_bytes);
+  EXPECT_EQ(bytes_reader.bytes().error().code, kCodeUnexpectedEnd);
 }
 
 TEST(Postcard, Utf8Validation) {

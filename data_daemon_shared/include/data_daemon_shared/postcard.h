@@ -91,6 +91,12 @@ class Reader {
   Result<uint64_t, CodecError> u64() { return varint(10, 0x01); }
   // Up to 5 bytes; the 5th may be at most 0F.
   Result<uint32_t, CodecError> u32();
+  // A zigzag-mapped varint (put_zigzag).
+  Result<int64_t, CodecError> i64();
+  // Eight bytes, least significant first (put_f64).
+  Result<double, CodecError> f64();
+  // A length-prefixed byte string, copied out of the buffer.
+  Result<Bytes, CodecError> bytes();
   // A length-prefixed UTF-8 text, copied out of the buffer.
   Result<std::string, CodecError> text();
   // The option tag: true when a value follows.

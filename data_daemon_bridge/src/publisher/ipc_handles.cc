@@ -1,0 +1,125 @@
+#include "publisher/ipc_handles.h"
+
+#include <mutex>
+
+#include "publisher/ipc_log.h"
+#include "publisher/limits.h"
+#include "publisher/publisher_atfork.h"
+
+namespace data_daemon_bridge {
+
+using data_daemon_ipc::Node;
+using data_daemon_ipc::PortFactoryPublishSubscribe;
+using data_daemon_ipc::PortFactoryRequestResponse;
+using data_daemon_ipc::Publisher;
+using data_daemon_ipc::ServiceName;
+using data_daemon_ipc::UnableToDeliverStrategy;
+using data_daemon_shared::Err;
+using data_daemon_shared::Result;
+
+namespace {
+
+// Owner: the calling thread.
+thread_local uint64_t builds_on_this_thread = 0;
+
+std::once_flag PUBLISHER_ATFORK_ONCE;
+
+Result<ServiceName, PublisherError> service_name(std::string_view name) {
+  auto result = ServiceName::create(name);
+  if (!result) {
+    return Err(PublisherError{PublisherError::ServiceOpen{"invalid service name: " +
+                                                          result.error().text}});
+  }
+  return std::move(result).value();
+}
+
+}  // namespace
+
+IpcHandles::IpcHandles(Node node_, PortFactoryPublishSubscribe service, Publisher publisher,
+                       QueryClient recording_ids, QueryClient health, QueryClient version)
+    : node(std::move(node_)),
+      commands_service(std::move(service)),
+      commands_publisher(std::move(publisher)),
+      recording_ids_service(std::move(recording_ids.service)),
+      recording_ids_client(std::move(recording_ids.client)),
+      health_service(std::move(health.service)),
+      health_client(std::move(health.client)),
+      version_service(std::move(version.service)),
+      version_client(std::move(version.client)) {}
+
+IpcHandles::~IpcHandles() {
+  // Declaration order, against C++'s default of the reverse. A moved-from set holds nothing.
+  { auto released = std::move(node); }
+  { auto released = std::move(commands_service); }
+  { auto released = std::move(commands_publisher); }
+  { auto released = std::move(recording_ids_service); }
+  { auto released = std::move(recording_ids_client); }
+  { auto released = std::move(health_service); }
+  { auto released = std::move(health_client); }
+  { auto released = std::move(version_service); }
+  { auto released = std::move(version_client); }
+}
+
+void IpcHandles::leak() && {
+  std::move(node).leak();
+  std::move(commands_service).leak();
+  std::move(commands_publisher).leak();
+  std::move(recording_ids_service).leak();
+  std::move(recording_ids_client).leak();
+  std::move(health_service).leak();
+  std::move(health_client).leak();
+  std::move(version_service).leak();
+  std::move(version_client).leak();
+}
+
+Result<QueryClient, PublisherError> open_query_client(const Node& node, std::string_view name,
+                                                      uint64_t initial_max_slice_len) {
+  auto service_name_result = service_name(name);
+  if (!service_name_result) return Err(service_name_result.error());
+  auto service =
+      PortFactoryRequestResponse::open_or_create(node, service_name_result.value(),
+                                                 kQueryServiceSettings);
+  if (!service) return Err(PublisherError{PublisherError::ServiceOpen{service.error().text}});
+  auto client = service.value().client(initial_max_slice_len);
+  if (!client) {
+    return Err(PublisherError{PublisherError::PublisherCreate{client.error().text}});
+  }
+  return QueryClient{std::move(service).value(), std::move(client).value()};
+}
+
+Result<IpcHandles, PublisherError> open_ipc_handles() {
+  ++builds_on_this_thread;
+  std::call_once(PUBLISHER_ATFORK_ONCE, register_publisher_atfork);
+  // Before the first iceoryx2 call of this build, so the node's own messages are forwarded too.
+  install_ipc_log_forwarding();
+
+  auto node = Node::create();
+  if (!node) return Err(PublisherError{PublisherError::NodeCreate{node.error().text}});
+
+  auto commands_name = service_name(kCommandsService);
+  if (!commands_name) return Err(commands_name.error());
+  auto service = PortFactoryPublishSubscribe::open_or_create(
+      node.value(), commands_name.value(), kCommandsServiceSettings);
+  if (!service) return Err(PublisherError{PublisherError::ServiceOpen{service.error().text}});
+
+  auto publisher = service.value().publisher(MAX_ENVELOPE_BYTES, UnableToDeliverStrategy::Block);
+  if (!publisher) {
+    return Err(PublisherError{PublisherError::PublisherCreate{publisher.error().text}});
+  }
+
+  auto recording_ids =
+      open_query_client(node.value(), kRecordingIdsService, kRecordingIdClientMaxSliceLen);
+  if (!recording_ids) return Err(recording_ids.error());
+  auto health = open_query_client(node.value(), kHealthService, kHealthClientMaxSliceLen);
+  if (!health) return Err(health.error());
+  auto version = open_query_client(node.value(), kVersionService, kVersionClientMaxSliceLen);
+  if (!version) return Err(version.error());
+
+  return IpcHandles(std::move(node).value(), std::move(service).value(),
+                    std::move(publisher).value(), std::move(recording_ids).value(),
+                    std::move(health).value(), std::move(version).value());
+}
+
+uint64_t ipc_handles_build_count() { return builds_on_this_thread; }
+
+}  // namespace data_daemon_bridge

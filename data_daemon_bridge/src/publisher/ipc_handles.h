@@ -1,0 +1,93 @@
+// IpcHandles: one thread's link to the daemon (its iceoryx2 node, the commands publisher and a
+// client on each of the three query services), and the functions that build it.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "data_daemon_ipc/node.h"
+#include "data_daemon_ipc/publish_subscribe.h"
+#include "data_daemon_ipc/request_response.h"
+#include "data_daemon_shared/result.h"
+#include "publisher/publisher_error.h"
+
+namespace data_daemon_bridge {
+
+inline constexpr std::string_view kCommandsService = "quillspan/data_daemon/commands";
+inline constexpr std::string_view kRecordingIdsService = "quillspan/data_daemon/recording_ids";
+inline constexpr std::string_view kHealthService = "quillspan/data_daemon/health";
+inline constexpr std::string_view kVersionService = "quillspan/data_daemon/version";
+
+// The services' settings. Whoever creates a service fixes them; for an existing service they are
+// minimums. Settings not named here keep the IPC library's configured values.
+inline constexpr data_daemon_ipc::PublishSubscribeSettings kCommandsServiceSettings{
+    .enable_safe_overflow = false,
+    .subscriber_max_buffer_size = 64,
+    .max_publishers = 128,
+    .max_subscribers = 1,
+    .max_nodes = 512,
+};
+inline constexpr data_daemon_ipc::RequestResponseSettings kQueryServiceSettings{
+    .max_clients = 128,
+    .max_servers = 1,
+    .max_nodes = 512,
+};
+
+inline constexpr uint64_t kRecordingIdClientMaxSliceLen = 4096;
+inline constexpr uint64_t kHealthClientMaxSliceLen = 1024;
+inline constexpr uint64_t kVersionClientMaxSliceLen = 1024;
+
+struct QueryClient {
+  data_daemon_ipc::PortFactoryRequestResponse service;
+  data_daemon_ipc::Client client;
+};
+
+// One per thread, used only by the thread that built it (the ports are bound to it). Released
+// field by field in declaration order.
+//
+// Costs: the commands publisher maps a data segment of about 69 MiB (68 chunks of
+// MAX_ENVELOPE_BYTES: 64 for the subscriber's buffer, 2 it may hold, 2 loans); shared memory is
+// touched only as chunks are used, up to the whole segment once large envelopes have cycled
+// through every chunk.
+//
+// iceoryx2 0.8.1 connects a subscriber to a publisher only when the subscriber next looks at the
+// service. A publisher released before the daemon has looked once takes every sample it sent
+// with it, although each send counted the daemon: a thread that publishes for the first time
+// just before it ends can lose those commands.
+struct IpcHandles {
+  data_daemon_ipc::Node node;
+  data_daemon_ipc::PortFactoryPublishSubscribe commands_service;
+  data_daemon_ipc::Publisher commands_publisher;
+  data_daemon_ipc::PortFactoryRequestResponse recording_ids_service;
+  data_daemon_ipc::Client recording_ids_client;
+  data_daemon_ipc::PortFactoryRequestResponse health_service;
+  data_daemon_ipc::Client health_client;
+  data_daemon_ipc::PortFactoryRequestResponse version_service;
+  data_daemon_ipc::Client version_client;
+
+  IpcHandles(data_daemon_ipc::Node node, data_daemon_ipc::PortFactoryPublishSubscribe service,
+             data_daemon_ipc::Publisher publisher, QueryClient recording_ids, QueryClient health,
+             QueryClient version);
+  IpcHandles(IpcHandles&&) = default;
+  IpcHandles& operator=(IpcHandles&&) = delete;
+  ~IpcHandles();
+
+  // Abandons every object without releasing it (a forked child's inherited set): nothing of the
+  // parent's node, services or ports is touched.
+  void leak() &&;
+};
+
+// Builds a whole set, or returns the error of the first failing step after releasing what was
+// built before it. Registers the fork handler first (once per process). The commands publisher
+// loans at most MAX_ENVELOPE_BYTES and blocks on a full subscriber buffer.
+data_daemon_shared::Result<IpcHandles, PublisherError> open_ipc_handles();
+
+// The request-response service `name` with kQueryServiceSettings and a Static client on it.
+data_daemon_shared::Result<QueryClient, PublisherError> open_query_client(
+    const data_daemon_ipc::Node& node, std::string_view name, uint64_t initial_max_slice_len);
+
+// How many times open_ipc_handles ran on the calling thread (inherited by a forked child). Lets
+// tests see whether a set was built again.
+uint64_t ipc_handles_build_count();
+
+}  // namespace data_daemon_bridge

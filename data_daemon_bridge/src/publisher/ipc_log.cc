@@ -1,0 +1,35 @@
+#include "publisher/ipc_log.h"
+
+#include <string>
+
+#include "data_daemon_ipc/node.h"
+#include "events/events.h"
+
+namespace data_daemon_bridge {
+
+namespace {
+
+EventLevel event_level(uint8_t iceoryx2_level) {
+  if (iceoryx2_level <= 2) return EventLevel::Debug;  // trace, debug, info
+  if (iceoryx2_level == 3) return EventLevel::Warn;
+  return EventLevel::Error;  // error, fatal
+}
+
+// Runs on whichever thread made the iceoryx2 call; must not throw.
+void forward(uint8_t level, const char* origin, size_t origin_len, const char* message,
+             size_t message_len) noexcept {
+  if (!event_sink_installed()) return;
+  try {
+    emit_event(event_level(level), "data_daemon_bridge::ipc", "iceoryx2 log",
+               {{"origin", std::string(origin, origin_len)},
+                {"detail", std::string(message, message_len)}});
+  } catch (...) {
+    // A sink that throws loses its event; iceoryx2 must not see the exception.
+  }
+}
+
+}  // namespace
+
+void install_ipc_log_forwarding() { data_daemon_ipc::set_log_handler(&forward); }
+
+}  // namespace data_daemon_bridge

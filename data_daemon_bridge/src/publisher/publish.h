@@ -1,0 +1,42 @@
+// Command publishing: an envelope, encoded, size-checked and published on the calling thread's
+// own commands publisher, so that one thread's commands reach the daemon in call order.
+//
+// Any thread may call; each works on its own IPC_HANDLES and takes no lock. A publish blocks its
+// thread for up to about COMMAND_SUBSCRIBER_TIMEOUT while no subscriber is connected, and longer
+// while a full subscriber buffer holds a send back.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+
+#include "data_daemon_ipc/publish_subscribe.h"
+#include "data_daemon_shared/envelope.h"
+#include "data_daemon_shared/result.h"
+#include "publisher/limits.h"
+#include "publisher/publisher_error.h"
+
+namespace data_daemon_bridge {
+
+using PublishResult = data_daemon_shared::Result<data_daemon_shared::Unit, PublisherError>;
+
+// Encodes the envelope; refuses an encoding longer than MAX_ENVELOPE_BYTES before any handle set
+// is touched (PayloadTooLarge); else publish_command_bytes.
+PublishResult publish_envelope(const data_daemon_shared::Envelope& envelope);
+
+// publish_with_deadline on the calling thread's commands publisher, with
+// COMMAND_SUBSCRIBER_TIMEOUT and COMMAND_RETRY_INTERVAL, building the thread's set first if it
+// has none.
+PublishResult publish_command_bytes(std::span<const uint8_t> bytes);
+
+// Loans a slice of exactly bytes.size(), copies the bytes in and sends. A send that reaches a
+// subscriber succeeds however long it took. One that reaches none is not delivered anywhere:
+// while the deadline (now + timeout) has not passed, sleep `retry_interval` and try again with a
+// new loan; else fail with "no data-daemon command subscriber connected within {whole seconds}s".
+// The first attempt is always made. Loan and send failures are returned at once.
+PublishResult publish_with_deadline(const data_daemon_ipc::Publisher& publisher,
+                                    std::span<const uint8_t> bytes,
+                                    std::chrono::nanoseconds timeout,
+                                    std::chrono::nanoseconds retry_interval);
+
+}  // namespace data_daemon_bridge

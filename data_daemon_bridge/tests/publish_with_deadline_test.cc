@@ -1,0 +1,139 @@
+// publish_with_deadline on a service of this test process alone, with short time-outs.
+#include <unistd.h>
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <thread>
+#include <string>
+
+#include "data_daemon_ipc/publish_subscribe.h"
+#include "gtest/gtest.h"
+#include "publisher/ipc_handles.h"
+#include "publisher/publish.h"
+#include "support/child_process.h"
+
+namespace data_daemon_bridge {
+namespace {
+
+using data_daemon_bridge::testing::ChildProcess;
+using data_daemon_bridge::testing::helper_path;
+using namespace data_daemon_ipc;
+using namespace std::chrono_literals;
+
+template <class T>
+T unwrap(IpcResult<T> result) {
+  if (!result) {
+    ADD_FAILURE() << result.error().text;
+    std::abort();
+  }
+  return std::move(result).value();
+}
+
+struct PrivateCommands {
+  std::string service_name;
+  Node node = unwrap(Node::create());
+  ServiceName name;
+  PortFactoryPublishSubscribe service;
+  Publisher publisher;
+
+  explicit PrivateCommands(const std::string& leaf)
+      : service_name("data_bridge_test/" + std::to_string(getpid()) + "/" + leaf),
+        name(unwrap(ServiceName::create(service_name))),
+        service(unwrap(
+            PortFactoryPublishSubscribe::open_or_create(node, name, kCommandsServiceSettings))),
+        publisher(unwrap(service.publisher(MAX_ENVELOPE_BYTES, UnableToDeliverStrategy::Block))) {}
+};
+
+const uint8_t kBytes[] = {0x06};
+
+TEST(PublishWithDeadline, WithNoSubscriberFailsOnceTheTimeoutHasPassed) {
+  PrivateCommands link("deadline");
+  const auto start = std::chrono::steady_clock::now();
+  auto result = publish_with_deadline(link.publisher, kBytes, 1s, 10ms);
+  ASSERT_FALSE(result.ok());
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_EQ(publisher_error_text(result.error()),
+            "failed to send sample: no data-daemon command subscriber connected within 1s");
+}
+
+TEST(PublishWithDeadline, MakesItsFirstAttemptEvenWithNoTimeLeft) {
+  PrivateCommands link("first_attempt");
+  ChildProcess peer({helper_path("ipc_peer"), "subscribe", link.service_name, "1"});
+  ASSERT_TRUE(peer.wait_for_line("ready"));
+  EXPECT_TRUE(publish_with_deadline(link.publisher, kBytes, 0s, 10ms).ok());
+  EXPECT_EQ(peer.read_line(), "06");
+  EXPECT_EQ(peer.read_line(), "done");
+}
+
+TEST(PublishWithDeadline, ASubscriberThatAppearsWhileRetryingGetsTheNextAttemptOnly) {
+  PrivateCommands link("late_subscriber");
+  // The peer subscribes only after 300 ms, so the first attempts reach nobody.
+  ChildProcess peer({helper_path("ipc_peer"), "subscribe", link.service_name, "1", "300"});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(publish_with_deadline(link.publisher, kBytes, 20s, 10ms).ok());
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms) << "the first attempts should have found nobody";
+  EXPECT_EQ(peer.read_line(), "ready");
+  EXPECT_EQ(peer.read_line(), "06");
+  EXPECT_EQ(peer.read_line(), "done") << "an attempt that reached nobody was delivered later";
+}
+
+TEST(PublishWithDeadline, ALoanBeyondThePublishersCapacityFailsAtOnce) {
+  PrivateCommands link("too_long");
+  const std::vector<uint8_t> bytes(MAX_ENVELOPE_BYTES + 1, 0);
+  auto result = publish_with_deadline(link.publisher, bytes, 20s, 10ms);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(publisher_error_text(result.error()),
+            "failed to loan sample: LoanError::ExceedsMaxLoanSize");
+}
+
+// iceoryx2 0.8.1 waits for room in a full subscriber buffer (the Block strategy) in a sleep loop
+// that panics when a signal interrupts it. The binding turns that panic into an error.
+TEST(PublishWithDeadline, ASignalDuringABlockedSendEndsItWithAnErrorNotAnAbort) {
+  PrivateCommands link("blocked");
+  ChildProcess peer({helper_path("ipc_peer"), "hold", link.service_name});
+  ASSERT_TRUE(peer.wait_for_line("ready"));
+
+  // A handler without SA_RESTART, as Python installs its own.
+  struct sigaction poke {}, saved {};
+  poke.sa_handler = [](int) {};
+  sigemptyset(&poke.sa_mask);
+  sigaction(SIGUSR1, &poke, &saved);
+  const pthread_t publishing = pthread_self();
+  std::atomic<bool> finished{false};
+  std::thread poker([&] {
+    const auto give_up = std::chrono::steady_clock::now() + 20s;
+    while (!finished.load()) {
+      pthread_kill(publishing, SIGUSR1);
+      std::this_thread::sleep_for(20ms);
+      // Should the signal never end the wait, let the peer drain its buffer instead of hanging.
+      if (std::chrono::steady_clock::now() > give_up) peer.signal(SIGUSR2);
+    }
+  });
+
+  // 64 samples fill the subscriber's buffer; the next send waits until a signal ends it.
+  std::optional<PublisherError> error;
+  for (int i = 0; i < 100 && !error; ++i) {
+    auto result = publish_with_deadline(link.publisher, kBytes, 20s, 10ms);
+    if (!result) error = result.error();
+  }
+  finished.store(true);
+  poker.join();
+  sigaction(SIGUSR1, &saved, nullptr);
+
+  ASSERT_TRUE(error.has_value());
+  EXPECT_TRUE(publisher_error_text(*error).starts_with(
+      "failed to send sample: panic in the iceoryx2 binding: "))
+      << publisher_error_text(*error);
+
+  // Once the subscriber takes its samples again, the same publisher sends as before.
+  peer.signal(SIGUSR2);
+  auto after = publish_with_deadline(link.publisher, kBytes, 20s, 10ms);
+  EXPECT_TRUE(after.ok()) << publisher_error_text(after.error());
+}
+
+}  // namespace
+}  // namespace data_daemon_bridge

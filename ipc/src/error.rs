@@ -1,0 +1,84 @@
+//! Status codes, the error-text out-parameter and the panic guard around every exported call.
+
+use std::any::Any;
+use std::os::raw::c_char;
+use std::panic::{catch_unwind, AssertUnwindSafe};
+
+pub const DDB_IPC_OK: i32 = 0;
+pub const DDB_IPC_FAILED: i32 = 1;
+pub const DDB_IPC_PANIC: i32 = 2;
+
+const ERROR_TEXT_CAPACITY: usize = 512;
+
+/// Receives the display text of a failure, NUL-terminated, cut at a character boundary if it
+/// would not fit (iceoryx2's texts are a few dozen bytes).
+#[repr(C)]
+pub struct ddb_ipc_error {
+    pub text: [c_char; ERROR_TEXT_CAPACITY],
+}
+
+fn write_error(error: *mut ddb_ipc_error, text: &str) {
+    if error.is_null() {
+        return;
+    }
+    let mut end = text.len().min(ERROR_TEXT_CAPACITY - 1);
+    while !text.is_char_boundary(end) {
+        end -= 1;
+    }
+    // SAFETY: the caller passes a valid, writable ddb_ipc_error or null (checked above).
+    let out = unsafe { &mut (*error).text };
+    for (slot, byte) in out.iter_mut().zip(text.as_bytes()[..end].iter()) {
+        *slot = *byte as c_char;
+    }
+    out[end] = 0;
+}
+
+fn panic_text(payload: &(dyn Any + Send)) -> String {
+    let what = if let Some(s) = payload.downcast_ref::<&str>() {
+        s
+    } else if let Some(s) = payload.downcast_ref::<String>() {
+        s.as_str()
+    } else {
+        "unknown panic"
+    };
+    format!("panic in the iceoryx2 binding: {what}")
+}
+
+/// Runs one exported call: installs the logger first, turns `Err(text)` into `DDB_IPC_FAILED`
+/// and a panic into `DDB_IPC_PANIC`, each with its text in `error`.
+pub fn guard<F: FnOnce() -> Result<(), String>>(error: *mut ddb_ipc_error, call: F) -> i32 {
+    crate::log::install_once();
+    match catch_unwind(AssertUnwindSafe(call)) {
+        Ok(Ok(())) => DDB_IPC_OK,
+        Ok(Err(text)) => {
+            write_error(error, &text);
+            DDB_IPC_FAILED
+        }
+        Err(payload) => {
+            write_error(error, &panic_text(payload.as_ref()));
+            DDB_IPC_PANIC
+        }
+    }
+}
+
+/// Releases a boxed handle; a panic in its Drop is swallowed (there is no one to report it to).
+pub fn drop_box<T>(handle: *mut T) {
+    if handle.is_null() {
+        return;
+    }
+    crate::log::install_once();
+    // SAFETY: handle came from Box::into_raw in this crate and is released only once (the
+    // header's contract).
+    let _ = catch_unwind(AssertUnwindSafe(|| drop(unsafe { Box::from_raw(handle) })));
+}
+
+/// Stores a new handle in the caller's out-parameter.
+pub fn put<T>(out: *mut *mut T, value: T) {
+    // SAFETY: the caller passes a valid, writable out-parameter.
+    unsafe { *out = Box::into_raw(Box::new(value)) };
+}
+
+/// The display text of an iceoryx2 error: what the C++ side carries unchanged.
+pub fn text<E: std::fmt::Display>(e: E) -> String {
+    format!("{e}")
+}

@@ -1,0 +1,66 @@
+//! Node and service name.
+
+use std::os::raw::c_char;
+
+use iceoryx2::prelude::*;
+
+use crate::error::{ddb_ipc_error, drop_box, guard, put, text};
+
+pub struct ddb_ipc_node(pub Node<ipc::Service>);
+pub struct ddb_ipc_service_name(pub ServiceName);
+
+/// A node with the library's default settings (no name, the global configuration), except that
+/// signal handling is disabled: the host's own signal handlers stay in place.
+#[no_mangle]
+pub extern "C" fn ddb_ipc_node_create(
+    out: *mut *mut ddb_ipc_node,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    guard(error, || {
+        let node = NodeBuilder::new()
+            .signal_handling_mode(SignalHandlingMode::Disabled)
+            .create::<ipc::Service>()
+            .map_err(text)?;
+        put(out, ddb_ipc_node(node));
+        Ok(())
+    })
+}
+
+/// Loads the library's global configuration (its configuration file when one is found, else its
+/// defaults), as the first node creation of the process would.
+#[no_mangle]
+pub extern "C" fn ddb_ipc_load_global_config(error: *mut ddb_ipc_error) -> i32 {
+    guard(error, || {
+        let _ = Config::global_config();
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_node_drop(node: *mut ddb_ipc_node) {
+    drop_box(node);
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_service_name_new(
+    name: *const c_char,
+    name_len: usize,
+    out: *mut *mut ddb_ipc_service_name,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    guard(error, || {
+        // SAFETY: the caller passes name_len readable bytes.
+        let bytes = unsafe { std::slice::from_raw_parts(name as *const u8, name_len) };
+        let name = std::str::from_utf8(bytes).map_err(text)?;
+        put(
+            out,
+            ddb_ipc_service_name(ServiceName::new(name).map_err(text)?),
+        );
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_service_name_drop(name: *mut ddb_ipc_service_name) {
+    drop_box(name);
+}

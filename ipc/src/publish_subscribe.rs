@@ -1,0 +1,187 @@
+//! Publish-subscribe with a byte-slice payload and no user header: the service, its publisher
+//! with loan and send, its subscriber with non-blocking receive.
+
+use std::mem::MaybeUninit;
+
+use iceoryx2::port::publisher::Publisher;
+use iceoryx2::port::subscriber::Subscriber;
+use iceoryx2::prelude::*;
+use iceoryx2::sample::Sample;
+use iceoryx2::sample_mut_uninit::SampleMutUninit;
+use iceoryx2::service::port_factory::publish_subscribe::PortFactory;
+
+use crate::error::{ddb_ipc_error, drop_box, guard, put, text};
+use crate::node::{ddb_ipc_node, ddb_ipc_service_name};
+
+type S = ipc::Service;
+
+pub struct ddb_ipc_port_factory_publish_subscribe(PortFactory<S, [u8], ()>);
+pub struct ddb_ipc_publisher(Publisher<S, [u8], ()>);
+pub struct ddb_ipc_sample_mut_uninit(SampleMutUninit<S, [MaybeUninit<u8>], ()>);
+pub struct ddb_ipc_subscriber(Subscriber<S, [u8], ()>);
+/// Held only so that dropping it returns the chunk.
+#[allow(dead_code)]
+pub struct ddb_ipc_sample(Sample<S, [u8], ()>);
+
+#[repr(C)]
+pub struct ddb_ipc_publish_subscribe_settings {
+    pub enable_safe_overflow: bool,
+    pub subscriber_max_buffer_size: u64,
+    pub max_publishers: u64,
+    pub max_subscribers: u64,
+    pub max_nodes: u64,
+}
+
+pub const DDB_IPC_UNABLE_TO_DELIVER_BLOCK: i32 = 0;
+
+fn unable_to_deliver(strategy: i32) -> UnableToDeliverStrategy {
+    if strategy == DDB_IPC_UNABLE_TO_DELIVER_BLOCK {
+        UnableToDeliverStrategy::Block
+    } else {
+        UnableToDeliverStrategy::DiscardSample
+    }
+}
+
+/// Settings are applied in the order of the struct's fields, then `open_or_create`.
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_publish_subscribe_open_or_create(
+    node: *const ddb_ipc_node,
+    name: *const ddb_ipc_service_name,
+    settings: *const ddb_ipc_publish_subscribe_settings,
+    out: *mut *mut ddb_ipc_port_factory_publish_subscribe,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    guard(error, || {
+        let (node, name, s) = (&(*node).0, &(*name).0, &*settings);
+        let factory = node
+            .service_builder(name)
+            .publish_subscribe::<[u8]>()
+            .enable_safe_overflow(s.enable_safe_overflow)
+            .subscriber_max_buffer_size(s.subscriber_max_buffer_size as usize)
+            .max_publishers(s.max_publishers as usize)
+            .max_subscribers(s.max_subscribers as usize)
+            .max_nodes(s.max_nodes as usize)
+            .open_or_create()
+            .map_err(text)?;
+        put(out, ddb_ipc_port_factory_publish_subscribe(factory));
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_port_factory_publish_subscribe_drop(
+    factory: *mut ddb_ipc_port_factory_publish_subscribe,
+) {
+    drop_box(factory);
+}
+
+/// Allocation strategy Static: the loan capacity is `initial_max_slice_len` and never grows.
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_publisher_create(
+    factory: *const ddb_ipc_port_factory_publish_subscribe,
+    initial_max_slice_len: u64,
+    unable_to_deliver_strategy: i32,
+    out: *mut *mut ddb_ipc_publisher,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    guard(error, || {
+        let publisher = (*factory)
+            .0
+            .publisher_builder()
+            .initial_max_slice_len(initial_max_slice_len as usize)
+            .unable_to_deliver_strategy(unable_to_deliver(unable_to_deliver_strategy))
+            .allocation_strategy(AllocationStrategy::Static)
+            .create()
+            .map_err(text)?;
+        put(out, ddb_ipc_publisher(publisher));
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_publisher_drop(publisher: *mut ddb_ipc_publisher) {
+    drop_box(publisher);
+}
+
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_publisher_loan_slice_uninit(
+    publisher: *const ddb_ipc_publisher,
+    len: u64,
+    out: *mut *mut ddb_ipc_sample_mut_uninit,
+    payload: *mut *mut u8,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    guard(error, || {
+        let mut sample = (*publisher)
+            .0
+            .loan_slice_uninit(len as usize)
+            .map_err(text)?;
+        *payload = sample.payload_mut().as_mut_ptr() as *mut u8;
+        put(out, ddb_ipc_sample_mut_uninit(sample));
+        Ok(())
+    })
+}
+
+/// Consumes the sample, also on failure. REQUIRES: every payload byte was written.
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_sample_mut_send(
+    sample: *mut ddb_ipc_sample_mut_uninit,
+    subscribers_reached: *mut u64,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    let sample = Box::from_raw(sample);
+    guard(error, move || {
+        let reached = sample.0.assume_init().send().map_err(text)?;
+        *subscribers_reached = reached as u64;
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_sample_mut_drop(sample: *mut ddb_ipc_sample_mut_uninit) {
+    drop_box(sample);
+}
+
+/// The subscriber's buffer size is the service's `subscriber_max_buffer_size`.
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_subscriber_create(
+    factory: *const ddb_ipc_port_factory_publish_subscribe,
+    out: *mut *mut ddb_ipc_subscriber,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    guard(error, || {
+        let subscriber = (*factory).0.subscriber_builder().create().map_err(text)?;
+        put(out, ddb_ipc_subscriber(subscriber));
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_subscriber_drop(subscriber: *mut ddb_ipc_subscriber) {
+    drop_box(subscriber);
+}
+
+/// Non-blocking: `*out` is null when no sample is waiting.
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_subscriber_receive(
+    subscriber: *const ddb_ipc_subscriber,
+    out: *mut *mut ddb_ipc_sample,
+    payload: *mut *const u8,
+    payload_len: *mut u64,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    *out = std::ptr::null_mut();
+    guard(error, || {
+        if let Some(sample) = (*subscriber).0.receive().map_err(text)? {
+            *payload = sample.payload().as_ptr();
+            *payload_len = sample.payload().len() as u64;
+            put(out, ddb_ipc_sample(sample));
+        }
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_sample_drop(sample: *mut ddb_ipc_sample) {
+    drop_box(sample);
+}

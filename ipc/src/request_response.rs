@@ -1,0 +1,246 @@
+//! Request-response with byte-slice requests and responses and no user headers: the service,
+//! its client (loan, send, pending response with non-blocking receive) and its server (request
+//! receive and response).
+
+use std::mem::MaybeUninit;
+
+use iceoryx2::active_request::ActiveRequest;
+use iceoryx2::pending_response::PendingResponse;
+use iceoryx2::port::client::Client;
+use iceoryx2::port::server::Server;
+use iceoryx2::prelude::*;
+use iceoryx2::request_mut_uninit::RequestMutUninit;
+use iceoryx2::response::Response;
+use iceoryx2::response_mut_uninit::ResponseMutUninit;
+use iceoryx2::service::port_factory::request_response::PortFactory;
+
+use crate::error::{ddb_ipc_error, drop_box, guard, put, text};
+use crate::node::{ddb_ipc_node, ddb_ipc_service_name};
+
+type S = ipc::Service;
+
+pub struct ddb_ipc_port_factory_request_response(PortFactory<S, [u8], (), [u8], ()>);
+pub struct ddb_ipc_client(Client<S, [u8], (), [u8], ()>);
+pub struct ddb_ipc_request_mut_uninit(RequestMutUninit<S, [MaybeUninit<u8>], (), [u8], ()>);
+pub struct ddb_ipc_pending_response(PendingResponse<S, [u8], (), [u8], ()>);
+/// Held only so that dropping it returns the chunk.
+#[allow(dead_code)]
+pub struct ddb_ipc_response(Response<S, [u8], ()>);
+pub struct ddb_ipc_server(Server<S, [u8], (), [u8], ()>);
+pub struct ddb_ipc_active_request(ActiveRequest<S, [u8], (), [u8], ()>);
+pub struct ddb_ipc_response_mut_uninit(ResponseMutUninit<S, [MaybeUninit<u8>], ()>);
+
+#[repr(C)]
+pub struct ddb_ipc_request_response_settings {
+    pub max_clients: u64,
+    pub max_servers: u64,
+    pub max_nodes: u64,
+}
+
+/// Settings are applied in the order of the struct's fields, then `open_or_create`.
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_request_response_open_or_create(
+    node: *const ddb_ipc_node,
+    name: *const ddb_ipc_service_name,
+    settings: *const ddb_ipc_request_response_settings,
+    out: *mut *mut ddb_ipc_port_factory_request_response,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    guard(error, || {
+        let (node, name, s) = (&(*node).0, &(*name).0, &*settings);
+        let factory = node
+            .service_builder(name)
+            .request_response::<[u8], [u8]>()
+            .max_clients(s.max_clients as usize)
+            .max_servers(s.max_servers as usize)
+            .max_nodes(s.max_nodes as usize)
+            .open_or_create()
+            .map_err(text)?;
+        put(out, ddb_ipc_port_factory_request_response(factory));
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_port_factory_request_response_drop(
+    factory: *mut ddb_ipc_port_factory_request_response,
+) {
+    drop_box(factory);
+}
+
+/// Allocation strategy Static; the unable-to-deliver strategy is the library's configured one.
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_client_create(
+    factory: *const ddb_ipc_port_factory_request_response,
+    initial_max_slice_len: u64,
+    out: *mut *mut ddb_ipc_client,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    guard(error, || {
+        let client = (*factory)
+            .0
+            .client_builder()
+            .initial_max_slice_len(initial_max_slice_len as usize)
+            .allocation_strategy(AllocationStrategy::Static)
+            .create()
+            .map_err(text)?;
+        put(out, ddb_ipc_client(client));
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_client_drop(client: *mut ddb_ipc_client) {
+    drop_box(client);
+}
+
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_client_loan_slice_uninit(
+    client: *const ddb_ipc_client,
+    len: u64,
+    out: *mut *mut ddb_ipc_request_mut_uninit,
+    payload: *mut *mut u8,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    guard(error, || {
+        let mut request = (*client).0.loan_slice_uninit(len as usize).map_err(text)?;
+        *payload = request.payload_mut().as_mut_ptr() as *mut u8;
+        put(out, ddb_ipc_request_mut_uninit(request));
+        Ok(())
+    })
+}
+
+/// Consumes the request, also on failure. REQUIRES: every payload byte was written.
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_request_mut_send(
+    request: *mut ddb_ipc_request_mut_uninit,
+    out: *mut *mut ddb_ipc_pending_response,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    let request = Box::from_raw(request);
+    guard(error, move || {
+        let pending = request.0.assume_init().send().map_err(text)?;
+        put(out, ddb_ipc_pending_response(pending));
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_request_mut_drop(request: *mut ddb_ipc_request_mut_uninit) {
+    drop_box(request);
+}
+
+/// Non-blocking: `*out` is null when no response is waiting.
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_pending_response_receive(
+    pending: *const ddb_ipc_pending_response,
+    out: *mut *mut ddb_ipc_response,
+    payload: *mut *const u8,
+    payload_len: *mut u64,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    *out = std::ptr::null_mut();
+    guard(error, || {
+        if let Some(response) = (*pending).0.receive().map_err(text)? {
+            *payload = response.payload().as_ptr();
+            *payload_len = response.payload().len() as u64;
+            put(out, ddb_ipc_response(response));
+        }
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_pending_response_drop(pending: *mut ddb_ipc_pending_response) {
+    drop_box(pending);
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_response_drop(response: *mut ddb_ipc_response) {
+    drop_box(response);
+}
+
+/// Allocation strategy Static: `initial_max_slice_len` bounds every response's length.
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_server_create(
+    factory: *const ddb_ipc_port_factory_request_response,
+    initial_max_slice_len: u64,
+    out: *mut *mut ddb_ipc_server,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    guard(error, || {
+        let server = (*factory)
+            .0
+            .server_builder()
+            .initial_max_slice_len(initial_max_slice_len as usize)
+            .allocation_strategy(AllocationStrategy::Static)
+            .create()
+            .map_err(text)?;
+        put(out, ddb_ipc_server(server));
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_server_drop(server: *mut ddb_ipc_server) {
+    drop_box(server);
+}
+
+/// Non-blocking: `*out` is null when no request is waiting.
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_server_receive(
+    server: *const ddb_ipc_server,
+    out: *mut *mut ddb_ipc_active_request,
+    payload: *mut *const u8,
+    payload_len: *mut u64,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    *out = std::ptr::null_mut();
+    guard(error, || {
+        if let Some(request) = (*server).0.receive().map_err(text)? {
+            *payload = request.payload().as_ptr();
+            *payload_len = request.payload().len() as u64;
+            put(out, ddb_ipc_active_request(request));
+        }
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_active_request_drop(request: *mut ddb_ipc_active_request) {
+    drop_box(request);
+}
+
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_active_request_loan_slice_uninit(
+    request: *const ddb_ipc_active_request,
+    len: u64,
+    out: *mut *mut ddb_ipc_response_mut_uninit,
+    payload: *mut *mut u8,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    guard(error, || {
+        let mut response = (*request).0.loan_slice_uninit(len as usize).map_err(text)?;
+        *payload = response.payload_mut().as_mut_ptr() as *mut u8;
+        put(out, ddb_ipc_response_mut_uninit(response));
+        Ok(())
+    })
+}
+
+/// Consumes the response, also on failure. REQUIRES: every payload byte was written.
+#[no_mangle]
+pub unsafe extern "C" fn ddb_ipc_response_mut_send(
+    response: *mut ddb_ipc_response_mut_uninit,
+    error: *mut ddb_ipc_error,
+) -> i32 {
+    let response = Box::from_raw(response);
+    guard(error, move || {
+        response.0.assume_init().send().map_err(text)?;
+        Ok(())
+    })
+}
+
+#[no_mangle]
+pub extern "C" fn ddb_ipc_response_mut_drop(response: *mut ddb_ipc_response_mut_uninit) {
+    drop_box(response);
+}
