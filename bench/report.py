@@ -69,7 +69,10 @@ def row(item, what, case, ours, baseline_name, baseline, unit):
 
 
 def failed_row(item, what, error):
-    return {"item": item, "what": what, "failed": str(error).strip().splitlines()[-1][:100]}
+    """A benchmark that failed; its own output (stderr) says why."""
+    reason = (f"exit status {error.returncode}" if isinstance(error, subprocess.CalledProcessError)
+              else str(error).strip().splitlines()[-1][:60])
+    return {"item": item, "what": what, "failed": f"{reason}; see its output above"}
 
 
 def show(value, unit):
