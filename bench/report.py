@@ -38,9 +38,11 @@ def run_png_benchmark(build_dir, frames_dir):
     subprocess.run([sys.executable, str(HERE / "natural_frames.py"), str(frames_dir)], check=True)
     result = subprocess.run(
         [str(pathlib.Path(build_dir) / "bench" / "png_encoder_bench"), f"--frames={frames_dir}",
-         "--benchmark_format=json", "--benchmark_repetitions=3",
-         "--benchmark_report_aggregates_only=true"],
+         "--benchmark_format=json", "--benchmark_repetitions=6",
+         "--benchmark_enable_random_interleaving=true", "--benchmark_report_aggregates_only=true"],
         check=True, capture_output=True, text=True)
+    # Repetitions of the four benchmarks run in a random order, so that a change in the machine's
+    # load during the run falls on both encoders alike; each figure is the median repetition.
     medians = {}
     for entry in json.loads(result.stdout)["benchmarks"]:
         if entry.get("aggregate_name") == "median":
