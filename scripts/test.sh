@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: set-up, then the plain build, the AddressSanitizer +
-# UndefinedBehaviorSanitizer build and the ThreadSanitizer build, each built and tested.
+# UndefinedBehaviorSanitizer build and the ThreadSanitizer build, each built and tested: the C++
+# tests, then (plain and address builds) the Python module's tests under every interpreter the
+# module is built for.
 set -euo pipefail
 . "$(dirname "$0")/env.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,6 +17,7 @@ for variant in plain address thread; do
   scripts/build.sh "$dir" "$sanitize"
   echo "== $variant tests"
   ctest --test-dir "$dir" --output-on-failure -j2
+  [ "$variant" = thread ] || scripts/pytest.sh "$dir" "$sanitize"
 done
 
 echo "== fuzz (a short run of each target)"

@@ -22,6 +22,7 @@
 
 #include "data_daemon_ipc/publish_subscribe.h"
 #include "data_daemon_ipc/request_response.h"
+#include "support/hex_text.h"
 
 using namespace data_daemon_ipc;
 
@@ -43,15 +44,7 @@ void say(const std::string& line) {
   std::fflush(stdout);
 }
 
-std::string hex(std::span<const uint8_t> bytes) {
-  std::string out;
-  char buf[3];
-  for (uint8_t b : bytes) {
-    std::snprintf(buf, sizeof buf, "%02x", b);
-    out += buf;
-  }
-  return out;
-}
+using data_daemon_bridge::testing::hex_text;
 
 volatile sig_atomic_t drain_requested = 0;
 
@@ -103,13 +96,13 @@ int main(int argc, char** argv) {
         pause_or_give_up();
         continue;
       }
-      say(hex(sample->payload()));
+      say(hex_text(sample->payload()));
       ++received;
     }
     const auto drain_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
     while (std::chrono::steady_clock::now() < drain_end) {
       auto sample = get(subscriber.receive(), "receive");
-      if (sample) say("extra " + hex(sample->payload()));
+      if (sample) say("extra " + hex_text(sample->payload()));
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     say("done");

@@ -61,7 +61,7 @@ data_daemon_shared::Result<data_daemon_shared::Unit, std::string> start_detached
   pthread_attr_t attr;
   int rc = pthread_attr_init(&attr);
   if (rc != 0) return Err(system_error_text(rc));
-  rc = pthread_attr_setstacksize(&attr, stack_bytes);
+  if (stack_bytes != 0) rc = pthread_attr_setstacksize(&attr, stack_bytes);
   if (rc == 0) rc = pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
   auto start = std::make_unique<ThreadStart>(
       ThreadStart{visible_thread_name(name), std::move(body)});
@@ -71,6 +71,11 @@ data_daemon_shared::Result<data_daemon_shared::Unit, std::string> start_detached
   if (rc != 0) return Err(system_error_text(rc));
   start.release();  // the thread owns it now
   return data_daemon_shared::Unit{};
+}
+
+data_daemon_shared::Result<data_daemon_shared::Unit, std::string> spawn_detached_thread(
+    std::string name, std::function<void()> body) {
+  return start_detached_thread(std::move(name), 0, std::move(body));
 }
 
 std::string current_thread_name() {

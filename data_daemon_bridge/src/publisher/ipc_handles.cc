@@ -1,6 +1,8 @@
 #include "publisher/ipc_handles.h"
 
 #include <mutex>
+#include <thread>
+#include <utility>
 
 #include "publisher/ipc_log.h"
 #include "publisher/limits.h"
@@ -21,8 +23,6 @@ namespace {
 
 // Owner: the calling thread.
 thread_local uint64_t builds_on_this_thread = 0;
-
-std::once_flag PUBLISHER_ATFORK_ONCE;
 
 Result<ServiceName, PublisherError> service_name(std::string_view name) {
   auto result = ServiceName::create(name);
@@ -47,7 +47,23 @@ IpcHandles::IpcHandles(Node node_, PortFactoryPublishSubscribe service, Publishe
       version_service(std::move(version.service)),
       version_client(std::move(version.client)) {}
 
+IpcHandles::IpcHandles(IpcHandles&& other) noexcept
+    : node(std::move(other.node)),
+      commands_service(std::move(other.commands_service)),
+      commands_publisher(std::move(other.commands_publisher)),
+      recording_ids_service(std::move(other.recording_ids_service)),
+      recording_ids_client(std::move(other.recording_ids_client)),
+      health_service(std::move(other.health_service)),
+      health_client(std::move(other.health_client)),
+      version_service(std::move(other.version_service)),
+      version_client(std::move(other.version_client)),
+      last_delivery(std::exchange(other.last_delivery, {})) {}
+
 IpcHandles::~IpcHandles() {
+  // Gives the daemon time to connect to the publisher before it goes (see kReleaseGrace).
+  if (last_delivery != std::chrono::steady_clock::time_point{}) {
+    std::this_thread::sleep_until(last_delivery + kReleaseGrace);
+  }
   // Declaration order, against C++'s default of the reverse. A moved-from set holds nothing.
   { auto released = std::move(node); }
   { auto released = std::move(commands_service); }
@@ -61,6 +77,7 @@ IpcHandles::~IpcHandles() {
 }
 
 void IpcHandles::leak() && {
+  last_delivery = {};  // nothing of an abandoned set is released, so nothing needs the grace
   std::move(node).leak();
   std::move(commands_service).leak();
   std::move(commands_publisher).leak();
@@ -89,7 +106,7 @@ Result<QueryClient, PublisherError> open_query_client(const Node& node, std::str
 
 Result<IpcHandles, PublisherError> open_ipc_handles() {
   ++builds_on_this_thread;
-  std::call_once(PUBLISHER_ATFORK_ONCE, register_publisher_atfork);
+  (void)ensure_publisher_atfork();
   // Before the first iceoryx2 call of this build, so the node's own messages are forwarded too.
   install_ipc_log_forwarding();
 

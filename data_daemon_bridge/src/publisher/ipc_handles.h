@@ -2,6 +2,7 @@
 // client on each of the three query services), and the functions that build it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -52,8 +53,12 @@ struct QueryClient {
 //
 // iceoryx2 0.8.1 connects a subscriber to a publisher only when the subscriber next looks at the
 // service. A publisher released before the daemon has looked once takes every sample it sent
-// with it, although each send counted the daemon: a thread that publishes for the first time
-// just before it ends can lose those commands.
+// with it, although each send counted the daemon. So a set that delivered a command within the
+// last kReleaseGrace waits out the rest of it before its ports are released: a thread that
+// publishes just before it ends (a short script's main thread at exit, say) loses nothing, and
+// pays at most kReleaseGrace once, at its end.
+inline constexpr std::chrono::milliseconds kReleaseGrace{500};
+
 struct IpcHandles {
   data_daemon_ipc::Node node;
   data_daemon_ipc::PortFactoryPublishSubscribe commands_service;
@@ -64,11 +69,13 @@ struct IpcHandles {
   data_daemon_ipc::Client health_client;
   data_daemon_ipc::PortFactoryRequestResponse version_service;
   data_daemon_ipc::Client version_client;
+  // When a command sent on commands_publisher last reached the daemon; unset before the first.
+  std::chrono::steady_clock::time_point last_delivery{};
 
   IpcHandles(data_daemon_ipc::Node node, data_daemon_ipc::PortFactoryPublishSubscribe service,
              data_daemon_ipc::Publisher publisher, QueryClient recording_ids, QueryClient health,
              QueryClient version);
-  IpcHandles(IpcHandles&&) = default;
+  IpcHandles(IpcHandles&& other) noexcept;
   IpcHandles& operator=(IpcHandles&&) = delete;
   ~IpcHandles();
 

@@ -25,8 +25,11 @@ PublishResult publish_envelope(const data_daemon_shared::Envelope& envelope) {
 PublishResult publish_command_bytes(std::span<const uint8_t> bytes) {
   auto borrow = borrow_ipc_handles();
   if (!borrow) return Err(borrow.error());
-  return publish_with_deadline(borrow.value().handles().commands_publisher, bytes,
-                               COMMAND_SUBSCRIBER_TIMEOUT, COMMAND_RETRY_INTERVAL);
+  IpcHandles& handles = borrow.value().handles();
+  auto sent = publish_with_deadline(handles.commands_publisher, bytes, COMMAND_SUBSCRIBER_TIMEOUT,
+                                    COMMAND_RETRY_INTERVAL);
+  if (sent) handles.last_delivery = Clock::now();
+  return sent;
 }
 
 PublishResult publish_with_deadline(const data_daemon_ipc::Publisher& publisher,

@@ -1,19 +1,24 @@
-// Fork safety of the command link: a child process never uses or releases the handle set its
-// forking thread inherited.
+// Fork safety of the daemon link: a child process never uses or releases the handle set or the
+// data publisher sending end its forking thread inherited.
 #pragma once
 
 namespace data_daemon_bridge {
 
 // Registers publisher_atfork_child as a child-side fork handler. On failure logs the WARN event
 // "pthread_atfork registration failed; fork-safety relies on caller-managed cleanup" (target
-// data_daemon_bridge::publisher, field errno) and nothing else. open_ipc_handles runs it once
-// per process, before its first node is created.
-void register_publisher_atfork();
+// data_daemon_bridge::publisher, field errno) and nothing else. Returns whether it registered.
+bool register_publisher_atfork();
+
+// Runs register_publisher_atfork once per process (PUBLISHER_ATFORK_ONCE; a thread that arrives
+// meanwhile waits for it) and returns its outcome, on every call. open_ipc_handles runs it before
+// its first node is created, get_or_spawn_data_publisher before it first caches a sending end.
+bool ensure_publisher_atfork();
 
 // Runs in the child right after fork, on the forking thread (the child's only thread): empties
 // that thread's IPC_HANDLES without releasing the inherited set, so nothing the parent
 // registered with the IPC library is disturbed. The child's next publish or query builds a new
-// set with a new node.
+// set with a new node. Likewise empties the thread's PUBLISHER_SENDER_CACHE without releasing
+// the inherited end, so the child's next sample starts a data publisher of its own.
 void publisher_atfork_child();
 
 }  // namespace data_daemon_bridge

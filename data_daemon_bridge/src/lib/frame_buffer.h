@@ -1,0 +1,38 @@
+// FrameBuffer: the buffer view of a video frame's payload, held for the length of one log_frame
+// call. Only the calling thread uses it, and only with the interpreter lock held: acquired during
+// argument conversion, released by the destructor on every path, after the body has returned.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "lib/python.h"
+
+namespace data_daemon_bridge {
+
+class FrameBuffer {
+ public:
+  FrameBuffer() = default;
+  ~FrameBuffer() { release(); }
+  FrameBuffer(const FrameBuffer&) = delete;
+  FrameBuffer& operator=(const FrameBuffer&) = delete;
+
+  // Takes a read-only view of obj's buffer. The view must have a shape and strides and hold
+  // unsigned single-byte items. On failure returns false with the interpreter's TypeError (obj
+  // offers no buffer) or a BufferError set, and holds nothing.
+  // REQUIRES: nothing is held yet; the interpreter lock is held.
+  bool acquire(PyObject* obj);
+
+  // REQUIRES: acquire() succeeded.
+  std::span<const uint8_t> bytes() const;
+  bool c_contiguous() const;
+
+ private:
+  void release();
+
+  Py_buffer view_{};
+  bool held_ = false;
+};
+
+}  // namespace data_daemon_bridge

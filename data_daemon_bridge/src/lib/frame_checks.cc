@@ -1,0 +1,85 @@
+#include "lib/frame_checks.h"
+
+#include <cstdio>
+
+namespace data_daemon_bridge {
+
+using data_daemon_shared::Err;
+using data_daemon_shared::FrameDtype;
+
+std::optional<FrameDtype> parse_frame_dtype(std::string_view label) {
+  if (label == "uint8") return FrameDtype::Rgb8;
+  if (label == "float16") return FrameDtype::DepthF16;
+  if (label == "float32") return FrameDtype::DepthF32;
+  return std::nullopt;
+}
+
+std::string quoted(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\0': out += "\\0"; break;
+      default:
+        if (byte < 0x20 || byte == 0x7F) {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\u{%x}", byte);
+          out += escape;
+        } else {
+          out += c;  // UTF-8 sequences pass through whole
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+namespace {
+
+// The data_type each dtype may carry.
+std::string_view data_type_for(FrameDtype dtype) {
+  return dtype == FrameDtype::Rgb8 ? "RGB_IMAGES" : "DEPTH_IMAGES";
+}
+
+}  // namespace
+
+data_daemon_shared::Result<FrameDtype, std::string> check_video_frame(const FrameFacts& frame) {
+  if (frame.robot_id.empty() || frame.data_type.empty() || frame.name.empty()) {
+    return Err(std::string("robot_id, data_type and name must not be empty"));
+  }
+  const std::optional<FrameDtype> dtype = parse_frame_dtype(frame.dtype);
+  if (!dtype) {
+    return Err("unsupported video frame dtype " + quoted(frame.dtype) +
+               "; expected one of: uint8, float16, float32");
+  }
+  if (frame.data_type != data_type_for(*dtype)) {
+    return Err("video data type " + quoted(frame.data_type) + " is incompatible with dtype " +
+               quoted(frame.dtype) +
+               "; expected RGB_IMAGES + uint8 or DEPTH_IMAGES + float16/float32");
+  }
+  if (frame.width == 0 || frame.height == 0) {
+    return Err(std::string("width and height must be non-zero"));
+  }
+  // Two 32-bit factors cannot overflow 64 bits; the third one can.
+  const uint64_t pixels = uint64_t{frame.width} * frame.height;
+  const uint64_t bpp = data_daemon_shared::bytes_per_pixel(*dtype);
+  uint64_t expected = 0;
+  if (__builtin_mul_overflow(pixels, bpp, &expected)) {
+    return Err(std::string("width * height * bytes_per_pixel overflows"));
+  }
+  if (frame.buffer_len != expected) {
+    return Err("video frame buffer is " + std::to_string(frame.buffer_len) +
+               " bytes; expected width*height*" + std::to_string(bpp) + " = " +
+               std::to_string(expected) + " bytes for dtype " +
+               std::string(data_daemon_shared::frame_dtype_name(*dtype)));
+  }
+  if (!frame.c_contiguous) return Err(std::string("video frame buffer must be C-contiguous"));
+  return *dtype;
+}
+
+}  // namespace data_daemon_bridge

@@ -1,0 +1,59 @@
+#include "writer/stream_key.h"
+
+#include <charconv>
+
+namespace data_daemon_bridge {
+
+namespace {
+
+constexpr char NUL = '\0';
+
+int64_t parse_instance(std::string_view text) {
+  // from_chars accepts "-" but not "+"; a lone sign or anything left over gives 0.
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text.front() == '-') return 0;
+  }
+  int64_t value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return 0;
+  return value;
+}
+
+// The text up to the next NUL (or all of it), consumed from rest together with that NUL.
+std::string_view next_piece(std::string_view& rest) {
+  size_t at = rest.find(NUL);
+  std::string_view piece = rest.substr(0, at);
+  rest = at == std::string_view::npos ? std::string_view() : rest.substr(at + 1);
+  return piece;
+}
+
+}  // namespace
+
+std::string stream_key(std::string_view robot_id, int64_t robot_instance,
+                       std::string_view data_type, std::string_view name) {
+  std::string key = source_key(robot_id, robot_instance);
+  key.append(data_type);
+  key.push_back(NUL);
+  key.append(name);
+  return key;
+}
+
+std::string source_key(std::string_view robot_id, int64_t robot_instance) {
+  std::string key(robot_id);
+  key.push_back(NUL);
+  key.append(std::to_string(robot_instance));
+  key.push_back(NUL);
+  return key;
+}
+
+StreamKeyParts parse_stream_key(std::string_view key) {
+  StreamKeyParts parts;
+  parts.robot_id = next_piece(key);
+  parts.robot_instance = parse_instance(next_piece(key));
+  parts.data_type = next_piece(key);
+  parts.name = key;
+  return parts;
+}
+
+}  // namespace data_daemon_bridge

@@ -1,0 +1,181 @@
+#include <algorithm>
+#include <utility>
+
+#include "data_daemon_shared/paths.h"
+#include "data_daemon_shared/spool.h"
+#include "events/events.h"
+#include "port/thread_id.h"
+#include "writer/recordings_root.h"
+#include "writer/saturating.h"
+#include "writer/stream_key.h"
+#include "writer/stream_registry.h"
+#include "writer/stream_state.h"
+#include "writer/video_records.h"
+#include "writer/writer_log.h"
+
+namespace data_daemon_bridge {
+
+namespace {
+
+using data_daemon_shared::Envelope;
+using data_daemon_shared::frame_dtype_name;
+
+// The stream's state, created (and registered) on its first frame; none when the recordings root
+// is unresolved, so that nothing is registered and the next frame tries again.
+std::shared_ptr<SharedStream> find_or_create_stream(const PendingFrame& frame) {
+  std::string key = stream_key(frame.robot_id, frame.robot_instance, frame.data_type, frame.name);
+  auto registry = lock_stream_registry();
+  if (auto it = registry->streams.find(key); it != registry->streams.end()) return it->second;
+
+  std::optional<std::string> dir =
+      spool_dir_for_stream(frame.robot_id, frame.robot_instance, frame.data_type, frame.name);
+  if (!dir) return nullptr;
+  auto stream = std::make_shared<SharedStream>();
+  stream->state.spool_dir = std::move(*dir);
+  stream->state.width = frame.width;
+  stream->state.height = frame.height;
+  stream->state.dtype = frame.dtype;
+  registry->streams.emplace(std::move(key), stream);
+  return stream;
+}
+
+// Fixes the frame's PTS (microseconds) against the open chunk, synthesising a step when the
+// capture time does not advance past the previous frame's PTS.
+uint64_t frame_pts(StreamState& state, const PendingFrame& frame) {
+  const int64_t ts_us = frame.timestamp_ns / 1000;
+  uint64_t pts = 0;
+  if (!state.chunk) {
+    state.pts_origin_us = ts_us;
+    state.last_pts_us.reset();
+    state.pts_warned = false;
+  } else if (!state.pts_origin_us) {
+    state.pts_origin_us = ts_us;
+  } else {
+    const int64_t delta = saturating_sub(ts_us, *state.pts_origin_us);
+    pts = delta < 0 ? 0 : static_cast<uint64_t>(delta);
+  }
+
+  if (!state.last_pts_us) return pts;
+  const uint64_t last = *state.last_pts_us;
+  if (pts <= last) {
+    const uint64_t step =
+        state.last_step_us ? std::clamp(*state.last_step_us, PTS_MIN_STEP_US, PTS_MAX_STEP_US)
+                           : PTS_MIN_STEP_US;
+    if (!state.pts_warned) {
+      state.pts_warned = true;
+      const int64_t origin = state.pts_origin_us.value_or(0);
+      const int64_t behind = static_cast<int64_t>(static_cast<uint64_t>(origin) + last -
+                                                  static_cast<uint64_t>(ts_us));
+      emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
+                 "video frame timestamp did not advance past the previous frame's PTS; "
+                 "synthesizing step (logged once per chunk)",
+                 {{"sensor_name", frame.name},
+                  {"timestamp_us", std::to_string(ts_us)},
+                  {"previous_pts_us", std::to_string(last)},
+                  {"step_us", std::to_string(step)},
+                  {"behind_us", std::to_string(behind)}});
+    }
+    pts = saturating_add(last, step);
+    state.pts_origin_us = saturating_sub(ts_us, pts);
+  } else if (pts - last <= PTS_MAX_STEP_US) {
+    state.last_step_us = pts - last;
+  }
+  return pts;
+}
+
+// Opens a new chunk file for the state; false (logged) when the file cannot be created.
+bool open_chunk(StreamState& state, const PendingFrame& frame) {
+  state.chunk_start_ns =
+      std::max(frame.publish_timestamp_ns, saturating_add(state.chunk_start_ns, int64_t{1}));
+  state.writer_thread_id = port::current_thread_id();
+  const std::string path = data_daemon_shared::join_path(
+      state.spool_dir, "chunk_" + std::to_string(state.chunk_start_ns) + "_" +
+                           std::to_string(state.writer_thread_id) + ".nut");
+  auto created = NutWriter::create(
+      path, NutConfig{.width = state.width, .height = state.height, .time_base_num = 1,
+                      .time_base_den = 1'000'000});
+  if (!created.ok()) {
+    emit_event(EventLevel::Warn, WRITER_LOG_TARGET, "failed to open NUT chunk; dropping frame",
+               {{"error", nut_error_text(created.error())},
+                {"sensor_name", frame.name},
+                {"path", path}});
+    return false;
+  }
+  state.chunk.emplace(std::move(created).value());
+  return true;
+}
+
+bool chunk_limit_reached(const StreamState& state, int64_t publish_timestamp_ns) {
+  return state.chunk->raw_bytes() >= CHUNK_MAX_RAW_BYTES || state.frame_count > CHUNK_MAX_FRAMES ||
+         saturating_sub(publish_timestamp_ns, state.chunk_start_ns) >= CHUNK_MAX_SPAN_NS;
+}
+
+// Steps 3 to 8 under the stream's mutex; the announcements to send once it is released.
+std::vector<Envelope> write_locked(StreamState& state, const PendingFrame& frame,
+                                   const std::vector<uint8_t>& png) {
+  std::vector<Envelope> records;
+  auto seal_into_records = [&] {
+    if (auto record = seal_chunk(state, frame.robot_id, frame.robot_instance, frame.data_type,
+                                 frame.name)) {
+      records.push_back(std::move(*record));
+    }
+  };
+
+  if (state.chunk && (frame.width != state.width || frame.height != state.height ||
+                      frame.dtype != state.dtype)) {
+    emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
+               "video frame geometry or dtype changed mid-stream; sealing chunk and reopening",
+               {{"sensor_name", frame.name},
+                {"old_width", std::to_string(state.width)},
+                {"old_height", std::to_string(state.height)},
+                {"new_width", std::to_string(frame.width)},
+                {"new_height", std::to_string(frame.height)},
+                {"old_dtype", std::string(frame_dtype_name(state.dtype))},
+                {"new_dtype", std::string(frame_dtype_name(frame.dtype))}});
+    seal_into_records();  // before the new geometry is stored: the record carries the old one
+  }
+  state.width = frame.width;
+  state.height = frame.height;
+  state.dtype = frame.dtype;
+
+  const uint64_t pts = frame_pts(state, frame);
+
+  if (!state.chunk && !open_chunk(state, frame)) return records;
+
+  if (auto written = state.chunk->write_frame(pts, png); !written.ok()) {
+    emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
+               "failed to write video frame to NUT chunk; dropping frame",
+               {{"error", nut_error_text(written.error())}, {"sensor_name", frame.name}});
+    return records;
+  }
+  state.last_pts_us = pts;
+  state.written_since_sweep = true;
+  if (state.frame_count != UINT32_MAX) ++state.frame_count;
+  state.frame_timestamps_ns.push_back(frame.timestamp_ns);
+  state.frame_timestamps_s.push_back(frame.timestamp_s);
+  state.frame_offsets_us.push_back(
+      data_daemon_shared::ns_delta_to_us(state.chunk_start_ns, frame.publish_timestamp_ns));
+
+  if (chunk_limit_reached(state, frame.publish_timestamp_ns)) seal_into_records();
+  return records;
+}
+
+}  // namespace
+
+void write_stream_frame(PendingFrame frame, std::vector<uint8_t> png) {
+  std::shared_ptr<SharedStream> stream = find_or_create_stream(frame);
+  if (!stream) {
+    emit_event(EventLevel::Error, WRITER_LOG_TARGET,
+               "recordings root unresolved on writer thread; dropping video frame",
+               {{"sensor_name", frame.name}});
+    return;
+  }
+  std::vector<Envelope> records;
+  {
+    std::lock_guard lock(stream->mutex);
+    records = write_locked(stream->state, frame, png);
+  }
+  for (Envelope& record : records) send_video_record(std::move(record));
+}
+
+}  // namespace data_daemon_bridge

@@ -1,0 +1,53 @@
+// Starting the video writer: the process's WriterQueue and its thread "qs-video-writer", created
+// on first use, behind a per-thread cache (lock-free after a thread's first call) and the
+// process-wide singleton WRITER, both healed after a fork.
+//
+// Fork: a child never uses its parent's writer. The forking thread's cache is emptied in the
+// child by a fork handler (or, if that handler could not be registered, the cache notices the
+// other process id itself); WRITER remembers the process that created it, and a child creates its
+// own instead of touching the inherited one, whose lock a parent thread may have held at the
+// fork.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "data_daemon_shared/result.h"
+#include "writer/writer_queue.h"
+
+namespace data_daemon_bridge {
+
+inline constexpr size_t WRITER_STACK_BYTES = 2 * 1024 * 1024;
+
+// The process's queue, starting the writer thread when none runs in this process. When the
+// thread cannot be started (logged as an ERROR), the queue returned is one no thread serves and
+// nobody else holds: a job queued on it is released with the caller's handle (a frame is lost, a
+// barrier's waiter is released unanswered), and the next call tries again. Any thread, with the
+// interpreter lock released. Throws data_daemon_shared::InvariantViolation when the spool limit
+// cannot be read (a named profile but no home directory); nothing is kept then.
+std::shared_ptr<WriterQueue> get_or_spawn_writer();
+
+// Stores another handle to queue in the calling thread's cache, releasing the one held before.
+void cache_writer_queue(std::shared_ptr<WriterQueue> queue);
+
+// Registers writer_atfork_child as a child fork handler; only the first call in a process does
+// anything. A failed registration is logged as a WARN and not retried.
+void register_writer_atfork();
+
+// In a forked child, on the forking thread: empties that thread's cache.
+void writer_atfork_child();
+
+// Tests: how the writer thread is started (name, stack size, body); nullptr restores the
+// platform's. Set it while no other thread calls get_or_spawn_writer.
+using WriterThreadStarter = data_daemon_shared::Result<data_daemon_shared::Unit, std::string> (*)(
+    std::string name, size_t stack_bytes, std::function<void()> body);
+void set_writer_thread_starter_for_testing(WriterThreadStarter starter);
+
+// Tests: how the fork handler is registered (0 or an error code); nullptr restores the
+// platform's. Effective only before the process's first registration attempt.
+using ForkHandlerRegistration = int (*)(void (*child)());
+void set_fork_handler_registration_for_testing(ForkHandlerRegistration registration);
+
+}  // namespace data_daemon_bridge

@@ -1,0 +1,140 @@
+// The daemon queries against a daemon side in another process (tests/query_peer.cc) that answers
+// late, wrongly, or not at all.
+#include "query/daemon_queries.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data_daemon_shared/query.h"
+#include "support/child_process.h"
+#include "support/ipc_sandbox.h"
+#include "support/peer_output.h"
+
+namespace data_daemon_bridge {
+namespace {
+
+using testing::ChildProcess;
+using testing::helper_path;
+
+constexpr const char* kHealth = "quillspan/data_daemon/health";
+constexpr const char* kVersion = "quillspan/data_daemon/version";
+constexpr const char* kRecordingIds = "quillspan/data_daemon/recording_ids";
+
+class DaemonQueries : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::enter_ipc_sandbox(); }
+
+  // A query peer on `service` carrying out `actions`, serving once this returns.
+  std::unique_ptr<ChildProcess> peer(const char* service, std::vector<std::string> actions) {
+    std::vector<std::string> argv = {helper_path("query_peer"), service};
+    argv.insert(argv.end(), actions.begin(), actions.end());
+    return testing::start_ready_peer(argv);
+  }
+};
+
+TEST_F(DaemonQueries, HealthSkipsNotReadyAndForeignRepliesAndResendsTheSameRequestId) {
+  auto daemon = peer(kHealth, {"health:0", "health-other:5", "health:7"});
+  auto result = query_health(20);
+  ASSERT_TRUE(result.ok()) << publisher_error_text(result.error());
+  EXPECT_EQ(result.value(), 7u);
+  const auto seen = testing::read_lines(*daemon, 3);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0], seen[1]);
+  EXPECT_EQ(seen[1], seen[2]);
+}
+
+TEST_F(DaemonQueries, VersionIgnoresAForeignEchoAndALateReplyOfAnEarlierAttempt) {
+  // The first request is answered after its attempt's window closed; a later attempt must not
+  // take that reply for its own.
+  auto daemon = peer(kVersion, {"version:stale@150", "version-other:foreign", "version:1.2.3"});
+  auto result = query_daemon_version(20);
+  ASSERT_TRUE(result.ok()) << publisher_error_text(result.error());
+  EXPECT_EQ(result.value(), "1.2.3");
+}
+
+TEST_F(DaemonQueries, RecordingIdWaitsOutRepliesWithoutAnIdAndTakesAnEmptyOne) {
+  const auto request = data_daemon_shared::encode_recording_id_request({"arm", 1, 150}).value();
+  auto daemon = peer(kRecordingIds, {"no-id", "no-id", "id:"});
+  auto result = query_recording_id(request, 20);
+  ASSERT_TRUE(result.ok()) << publisher_error_text(result.error());
+  EXPECT_EQ(result.value(), std::optional<std::string>(""));
+  EXPECT_EQ(testing::read_lines(*daemon, 3), std::vector<std::string>(3, "request 0361726d02ac02"));
+}
+
+// The error of one query, or "ok" when it succeeded. `n` varies the request between calls.
+using ErrorOf = std::function<std::string(int n)>;
+
+template <class T>
+std::string error_text(const QueryResult<T>& result) {
+  if (result.ok()) return "ok";
+  EXPECT_TRUE(std::holds_alternative<PublisherError::Codec>(result.error().value));
+  return publisher_error_text(result.error());
+}
+
+TEST_F(DaemonQueries, AnUndecodableReplyEndsTheQueryAtOnce) {
+  const struct {
+    const char* service;
+    const char* reply;
+    const char* text;
+    ErrorOf query;
+  } cases[] = {
+      {kHealth, "bytes:ff", "failed to decode envelope: Hit the end of buffer, expected more data",
+       [](int) { return error_text(query_health(20)); }},
+      {kVersion, "bytes:0504fffefdfc", "failed to decode envelope: Tried to parse invalid utf-8",
+       [](int) { return error_text(query_daemon_version(20)); }},
+      {kRecordingIds, "bytes:02",
+       "failed to decode envelope: Found an Option discriminant that wasn't 0 or 1",
+       [](int n) {
+         const auto request =
+             data_daemon_shared::encode_recording_id_request({"arm", 1, n}).value();
+         return error_text(query_recording_id(request, 20));
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.service);
+    auto daemon = peer(c.service, {c.reply});
+    EXPECT_EQ(c.query(1), c.text);
+    // No retry: the next request the peer sees is already the second query's own.
+    EXPECT_EQ(c.query(2), c.text);
+    const auto seen = testing::read_lines(*daemon, 2);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_NE(seen[0], seen[1]);
+  }
+}
+
+TEST_F(DaemonQueries, ATimeOutOfZeroNanOrBelowZeroMakesExactlyOneAttempt) {
+  auto daemon = peer(kHealth, {"drop"});
+  for (double timeout : {0.0, std::numeric_limits<double>::quiet_NaN(), -1.0}) {
+    auto result = query_health(timeout);
+    ASSERT_TRUE(result.ok()) << publisher_error_text(result.error());
+    EXPECT_FALSE(result.value().has_value()) << timeout;
+  }
+  // Each query has its own request id: three queries of one attempt each are three distinct
+  // requests, and a fourth shows that nothing else was sent in between.
+  (void)query_health(0);
+  const auto seen = testing::read_lines(*daemon, 4);
+  ASSERT_EQ(seen.size(), 4u);
+  for (size_t i = 1; i < seen.size(); ++i) EXPECT_NE(seen[i - 1], seen[i]);
+}
+
+TEST_F(DaemonQueries, WithNoDaemonEachQueryReturnsNothingAfterItsTimeOut) {
+  const auto id_request = data_daemon_shared::encode_recording_id_request({"arm", 0, 1}).value();
+  auto version = query_daemon_version(0.05);
+  ASSERT_TRUE(version.ok()) << publisher_error_text(version.error());
+  EXPECT_FALSE(version.value().has_value());
+  auto health = query_health(0);
+  ASSERT_TRUE(health.ok()) << publisher_error_text(health.error());
+  EXPECT_FALSE(health.value().has_value());
+  auto id = query_recording_id(id_request, 0.1);
+  ASSERT_TRUE(id.ok()) << publisher_error_text(id.error());
+  EXPECT_FALSE(id.value().has_value());
+}
+
+}  // namespace
+}  // namespace data_daemon_bridge

@@ -1,0 +1,64 @@
+#include "support/ipc_sandbox.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+
+namespace data_daemon_bridge::testing {
+
+namespace {
+
+std::string sandbox_dir;
+std::string sandbox_prefix;
+pid_t sandbox_owner = 0;
+
+// At exit of the process that made the sandbox: the shared-memory files of its namespace that
+// outlive it (those of ports still open at exit, such as a detached thread's) and the directory,
+// which holds the library's service and node files. Where shared memory is no file (macOS),
+// there is nothing to remove there.
+void remove_sandbox() {
+  if (getpid() != sandbox_owner) return;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+    if (entry.path().filename().string().starts_with(sandbox_prefix)) {
+      std::filesystem::remove(entry.path(), ignored);
+    }
+  }
+  std::filesystem::remove_all(sandbox_dir, ignored);
+}
+
+}  // namespace
+
+void enter_ipc_sandbox() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    char dir[] = "/tmp/ddb-ipc-XXXXXX";
+    if (mkdtemp(dir) == nullptr) {
+      std::perror("mkdtemp");
+      std::abort();
+    }
+    const std::string config_dir = std::string(dir) + "/config";
+    if (mkdir(config_dir.c_str(), 0700) != 0 || chdir(dir) != 0) {
+      std::perror("ipc sandbox");
+      std::abort();
+    }
+    sandbox_dir = dir;
+    // The random part of the directory's name keeps the prefix apart from that of an earlier
+    // process with the same id whose files a crash left behind.
+    sandbox_prefix = "ddbt" + sandbox_dir.substr(sandbox_dir.size() - 6) + "_";
+    sandbox_owner = getpid();
+    std::ofstream(config_dir + "/iceoryx2.toml")
+        << "[global]\nroot-path = \"" << sandbox_dir << "/iceoryx2/\"\nprefix = \""
+        << sandbox_prefix << "\"\n";
+    std::atexit(remove_sandbox);
+  });
+}
+
+}  // namespace data_daemon_bridge::testing

@@ -1,0 +1,138 @@
+#include "writer/writer_test_support.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+
+#include "depth/depth_to_rgb24.h"
+#include "png/png_encoder.h"
+#include "test_support.h"
+#include "writer/video_records.h"
+
+namespace data_daemon_bridge::testing {
+
+namespace fs = std::filesystem;
+using data_daemon_shared::Envelope;
+
+namespace {
+
+std::mutex captured_mutex;
+std::vector<Envelope> captured;  // guarded by captured_mutex
+
+void capture_record(Envelope envelope) {
+  std::lock_guard lock(captured_mutex);
+  captured.push_back(std::move(envelope));
+}
+
+}  // namespace
+
+const fs::path& test_recordings_root() {
+  static const fs::path root = [] {
+    // Kept for the life of the process: writer threads keep writing into it until the end.
+    static TempDir dir;
+    setenv("QUILLSPAN_DAEMON_RECORDINGS_ROOT", dir.path().c_str(), 1);
+    return dir.path();
+  }();
+  return root;
+}
+
+fs::path stream_dir(const std::string& robot_id, int64_t robot_instance,
+                    const std::string& data_type, const std::string& name) {
+  return test_recordings_root() / ".rgb_spool" / robot_id / std::to_string(robot_instance) /
+         data_type / name;
+}
+
+std::vector<fs::path> chunk_files(const fs::path& dir) {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+RecordCapture::RecordCapture() {
+  take();
+  set_video_record_sink_for_testing(capture_record);
+}
+
+RecordCapture::~RecordCapture() { set_video_record_sink_for_testing(nullptr); }
+
+std::vector<Envelope> RecordCapture::take() {
+  std::lock_guard lock(captured_mutex);
+  return std::exchange(captured, {});
+}
+
+std::vector<Envelope> RecordCapture::take(const std::string& robot_id) {
+  std::vector<Envelope> kept;
+  for (Envelope& record : take()) {
+    const std::string& owner = std::visit([](const auto& r) -> const std::string& {
+      if constexpr (requires { r.robot_id; }) {
+        return r.robot_id;
+      } else {
+        static const std::string none;
+        return none;
+      }
+    }, record);
+    if (owner == robot_id) kept.push_back(std::move(record));
+  }
+  return kept;
+}
+
+std::vector<data_daemon_shared::VideoChunkReady> chunk_records(
+    const std::vector<Envelope>& records) {
+  std::vector<data_daemon_shared::VideoChunkReady> chunks;
+  for (const auto& record : records) {
+    if (auto* chunk = std::get_if<data_daemon_shared::VideoChunkReady>(&record)) {
+      chunks.push_back(*chunk);
+    }
+  }
+  return chunks;
+}
+
+PendingFrame pending_frame(const std::string& name, int64_t publish_timestamp_ns,
+                           int64_t timestamp_ns, uint32_t width, uint32_t height,
+                           data_daemon_shared::FrameDtype dtype) {
+  return PendingFrame{
+      .robot_id = "r",
+      .data_type = dtype == data_daemon_shared::FrameDtype::Rgb8 ? "RGB_IMAGES" : "DEPTH_IMAGES",
+      .name = name,
+      .robot_instance = 1,
+      .publish_timestamp_ns = publish_timestamp_ns,
+      .timestamp_ns = timestamp_ns,
+      .timestamp_s = static_cast<double>(timestamp_ns) / 1e9,
+      .width = width,
+      .height = height,
+      .dtype = dtype,
+      .slot = nullptr,
+  };
+}
+
+VideoFrame video_frame(const std::string& robot_id, const std::string& name,
+                       int64_t publish_timestamp_ns, uint32_t width, uint32_t height,
+                       data_daemon_shared::FrameDtype dtype, uint32_t seed) {
+  VideoFrame frame;
+  frame.robot_id = robot_id;
+  frame.data_type = dtype == data_daemon_shared::FrameDtype::Rgb8 ? "RGB_IMAGES" : "DEPTH_IMAGES";
+  frame.name = name;
+  frame.robot_instance = 1;
+  frame.publish_timestamp_ns = publish_timestamp_ns;
+  frame.timestamp_ns = publish_timestamp_ns;
+  frame.timestamp_s = static_cast<double>(publish_timestamp_ns) / 1e9;
+  frame.width = width;
+  frame.height = height;
+  frame.dtype = dtype;
+  frame.payload = noise(size_t{width} * height * bytes_per_pixel(dtype), seed);
+  return frame;
+}
+
+std::vector<uint8_t> encode_frame_png(const VideoFrame& frame) {
+  std::vector<uint8_t> rgb = frame.dtype == data_daemon_shared::FrameDtype::Rgb8
+                                 ? frame.payload
+                                 : depth_to_rgb24(frame.dtype, frame.width, frame.height,
+                                                  frame.payload);
+  PngScratch scratch;
+  uint64_t n = encode_png_rgb24(scratch, frame.width, frame.height, rgb);
+  return std::vector<uint8_t>(scratch.png.begin(), scratch.png.begin() + n);
+}
+
+}  // namespace data_daemon_bridge::testing
