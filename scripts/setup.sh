@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing the module needs on a Debian 12 machine. Idempotent: a
 # package already present is not asked for again, so a warm machine spends no time here.
+# setup.sh --bench also installs what the benchmarks need (scripts/bench.sh).
 set -euo pipefail
 . "$(dirname "$0")/env.sh"
+bench=false
+[ "${1:-}" = --bench ] && bench=true
 
 debian_packages=(
   build-essential cmake ninja-build pkg-config
@@ -13,6 +16,8 @@ debian_packages=(
   ffmpeg
   python3-dev
 )
+# The benchmarks' baselines (Google Benchmark, libpng) and the profilers.
+if $bench; then debian_packages+=(libbenchmark-dev libpng-dev valgrind linux-perf); fi
 
 missing=()
 for pkg in "${debian_packages[@]}"; do
@@ -50,3 +55,11 @@ for py in $("$(dirname "$0")/pythons.sh"); do
       "$py" -m pip install -q --disable-pip-version-check --break-system-packages "${python_packages[@]}"
   fi
 done
+
+# The Python benchmarks run under python3: a photograph to encode (scikit-image's sample data)
+# and the baseline PNG writer (Pillow).
+if $bench && ! python3 -c 'import skimage, PIL' 2>/dev/null; then
+  echo "setup: pip install scikit-image pillow into python3"
+  python3 -m pip install -q --disable-pip-version-check scikit-image pillow 2>/dev/null ||
+    python3 -m pip install -q --disable-pip-version-check --break-system-packages scikit-image pillow
+fi
