@@ -76,14 +76,14 @@ class WriterStart : public ::testing::Test {
   testing::RecordCapture records;
 };
 
-// AddressSanitizer's allocator is not fork-safe: a child forked while another thread of the
-// parent (here the running writer) holds the allocator's lock waits for it forever at its first
-// allocation. The plain build runs these tests.
-#if defined(__SANITIZE_ADDRESS__)
-#define SKIP_FORK_WITH_THREADS_UNDER_ASAN() \
-  GTEST_SKIP() << "AddressSanitizer's allocator is not fork-safe while other threads run"
+// The sanitizers' allocators (GCC 12's runtimes) are not fork-safe: a child forked while another
+// thread of the parent (here the running writer) holds the allocator's lock waits for it forever
+// at its first allocation. The plain build runs these tests.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define SKIP_FORK_WITH_THREADS_UNDER_SANITIZERS() \
+  GTEST_SKIP() << "the sanitizer's allocator is not fork-safe while other threads run"
 #else
-#define SKIP_FORK_WITH_THREADS_UNDER_ASAN()
+#define SKIP_FORK_WITH_THREADS_UNDER_SANITIZERS()
 #endif
 
 TEST_F(WriterStart, FailedStartLeavesNothingAndTheNextCallTriesAgain) {
@@ -124,7 +124,7 @@ TEST_F(WriterStart, ConcurrentFirstCallsShareOneWriter) {
 }
 
 TEST_F(WriterStart, ForkedChildStartsItsOwnWriterAndTheParentKeepsItsOwn) {
-  SKIP_FORK_WITH_THREADS_UNDER_ASAN();
+  SKIP_FORK_WITH_THREADS_UNDER_SANITIZERS();
   std::shared_ptr<WriterQueue> parent = get_or_spawn_writer();
   const WriterQueue* inherited = parent.get();
   in_child([inherited] {
@@ -175,7 +175,7 @@ TEST_F(WriterStart, ForkWhileAnotherThreadStartsTheWriterDoesNotHangTheChild) {
 // parent's queue must still get a writer of its own. Run in a fresh process (the statement
 // re-executes this test alone), since a handler registered once stays for the process's life.
 TEST_F(WriterStart, FailedForkHandlerRegistrationFallsBackToTheProcessId) {
-  SKIP_FORK_WITH_THREADS_UNDER_ASAN();
+  SKIP_FORK_WITH_THREADS_UNDER_SANITIZERS();
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
