@@ -582,18 +582,22 @@ PUBLISHING = """
 """
 
 
-def ipc_prefix():
-    """The prefix of this session's IPC resources (conftest.private_ipc_namespace)."""
+def ipc_config_value(key):
+    """A value of this session's IPC configuration (conftest.private_ipc_namespace)."""
     config = pathlib.Path("config", "iceoryx2.toml").read_text()
-    return config.split('prefix = "')[1].split('"')[0]
+    return config.split(f'{key} = "')[1].split('"')[0]
+
+
+def ipc_prefix():
+    return ipc_config_value("prefix")
 
 
 def session_nodes():
     """The files in which the IPC library keeps its record of this session's nodes (one
-    directory a node, with lock files beside it)."""
+    directory a node, with lock files beside it), under the session's own root path."""
     prefix = ipc_prefix()
     found = set()
-    for directory, _, files in os.walk("/tmp/iceoryx2/nodes"):
+    for directory, _, files in os.walk(os.path.join(ipc_config_value("root-path"), "nodes")):
         found.update(os.path.join(directory, f) for f in files if f.startswith(prefix))
     return found
 
