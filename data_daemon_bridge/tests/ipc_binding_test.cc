@@ -10,6 +10,7 @@
 #include "data_daemon_ipc/request_response.h"
 #include "gtest/gtest.h"
 #include "support/child_process.h"
+#include "support/unwrap.h"
 
 namespace {
 
@@ -22,14 +23,7 @@ std::string private_service(const std::string& leaf) {
   return "data_bridge_test/" + std::to_string(getpid()) + "/" + leaf;
 }
 
-template <class T>
-T unwrap(IpcResult<T> result) {
-  if (!result) {
-    ADD_FAILURE() << result.error().text;
-    std::abort();
-  }
-  return std::move(result).value();
-}
+using data_daemon_bridge::testing::unwrap;
 
 IpcResult<uint64_t> publish(const Publisher& publisher, const std::vector<uint8_t>& bytes) {
   auto sample = publisher.loan_slice_uninit(bytes.size());

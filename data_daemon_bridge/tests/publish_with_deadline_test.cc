@@ -15,6 +15,7 @@
 #include "publisher/ipc_handles.h"
 #include "publisher/publish.h"
 #include "support/child_process.h"
+#include "support/unwrap.h"
 
 namespace data_daemon_bridge {
 namespace {
@@ -24,14 +25,7 @@ using data_daemon_bridge::testing::helper_path;
 using namespace data_daemon_ipc;
 using namespace std::chrono_literals;
 
-template <class T>
-T unwrap(IpcResult<T> result) {
-  if (!result) {
-    ADD_FAILURE() << result.error().text;
-    std::abort();
-  }
-  return std::move(result).value();
-}
+using data_daemon_bridge::testing::unwrap;
 
 struct PrivateCommands {
   std::string service_name;
