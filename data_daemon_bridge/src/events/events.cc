@@ -4,6 +4,8 @@
 #include <memory>
 #include <mutex>
 
+#include "events/stderr_sink.h"
+
 namespace data_daemon_bridge {
 
 namespace {
@@ -44,15 +46,23 @@ void set_event_sink(EventSink new_sink) {
 
 bool event_sink_installed() { return sink_installed.load(std::memory_order_acquire); }
 
+bool event_wanted(EventLevel level) {
+  return level != EventLevel::Debug || event_sink_installed();
+}
+
 void emit_event(EventLevel level, std::string_view target, std::string_view message,
                 std::vector<EventField> fields) {
-  if (!event_sink_installed()) return;
   std::shared_ptr<const EventSink> current;
-  {
+  if (event_sink_installed()) {
     std::lock_guard lock(sink_mutex);
     current = sink;
   }
-  if (current) (*current)(Event{level, target, message, fields});
+  const Event event{level, target, message, fields};
+  if (current) {
+    (*current)(event);
+  } else {
+    write_event_to_stderr(event);
+  }
 }
 
 }  // namespace data_daemon_bridge

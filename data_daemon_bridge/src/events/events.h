@@ -1,9 +1,11 @@
 // The process-wide structured-event facility: every log event of the module goes here, with a
 // level, a target ("data_daemon_bridge::writer", ...), a fixed message and named fields.
 //
-// The module installs no sink of its own: an event reaches the sink the host installed with
-// set_event_sink, or nobody. Any thread may emit; the sink is called on the emitting thread, with
-// no lock of the facility held, and must not emit from within itself on the same thread.
+// An event reaches the sink the host installed with set_event_sink. While there is none, WARN and
+// ERROR events are written to the process's standard error (stderr_sink.h), so that what was
+// dropped or failed off the calling threads is seen; DEBUG events then go nowhere. Any thread may
+// emit; the sink is called on the emitting thread, with no lock of the facility held, and must not
+// emit from within itself on the same thread.
 #pragma once
 
 #include <functional>
@@ -38,8 +40,12 @@ using EventSink = std::function<void(const Event&)>;
 // that already holds the old sink finishes with it.
 void set_event_sink(EventSink sink);
 
-// True while a sink is installed: emitters may skip building costly fields otherwise.
+// True while a sink is installed.
 bool event_sink_installed();
+
+// True when an event of this level goes anywhere: emitters may skip building costly fields
+// otherwise.
+bool event_wanted(EventLevel level);
 
 void emit_event(EventLevel level, std::string_view target, std::string_view message,
                 std::vector<EventField> fields = {});

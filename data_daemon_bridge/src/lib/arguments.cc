@@ -1,5 +1,7 @@
 #include "lib/arguments.h"
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "lib/frame_buffer.h"
@@ -11,9 +13,22 @@ using data_daemon_shared::panic;
 
 namespace {
 
-// The qualified name of obj's type, as a new str reference (nullptr with an error set).
+// The qualified name of obj's type, as a new str reference (nullptr with an error set). Read
+// from the type object itself, as the interpreter does for its own messages: looking up
+// __qualname__ as an attribute would run a metaclass's code, which may raise or return anything.
 PyObject* type_qualname(PyObject* obj) {
-  return PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
+  PyTypeObject* type = Py_TYPE(obj);
+  if (PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) {
+    // A class statement's type: the interpreter keeps its __qualname__ here, always a str.
+    PyObject* qualname = reinterpret_cast<PyHeapTypeObject*>(type)->ht_qualname;
+    if (qualname != nullptr && PyUnicode_Check(qualname)) {
+      Py_INCREF(qualname);
+      return qualname;
+    }
+  }
+  // A static type's name is "module.qualname" or just "qualname".
+  const char* dot = std::strrchr(type->tp_name, '.');
+  return PyUnicode_FromString(dot == nullptr ? type->tp_name : dot + 1);
 }
 
 // TypeError "'<type>' object cannot be converted to '<target>'"; returns false.
@@ -53,17 +68,25 @@ bool convert_f64(PyObject* obj, double& out) {
   return true;
 }
 
+// The most items a float list reserves before it has read them: 512 KiB of doubles, far more
+// joints than a robot has.
+constexpr size_t kMaxReservedValues = 64 * 1024;
+
 bool convert_float_list(PyObject* obj, std::vector<double>& out) {
   if (PyUnicode_Check(obj)) {
     PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
     return false;
   }
   if (!PySequence_Check(obj)) return cannot_convert(obj, "Sequence");
+  // The length only sizes the vector up front; iteration decides what is converted. It is
+  // bounded, since a sequence's __len__ may claim anything, and a length that cannot be read is
+  // ignored, unless reading it was interrupted (KeyboardInterrupt, SystemExit, ...).
   const Py_ssize_t length = PySequence_Size(obj);
   if (length < 0) {
-    PyErr_Clear();  // the length only sizes the vector; iteration decides
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
+    PyErr_Clear();
   } else {
-    out.reserve(static_cast<size_t>(length));
+    out.reserve(std::min(static_cast<size_t>(length), kMaxReservedValues));
   }
   PyObject* iterator = PyObject_GetIter(obj);
   if (iterator == nullptr) return false;

@@ -23,6 +23,12 @@ PyObject* python_text(const std::string& text) {
 
 }  // namespace
 
+void retake_gil(PyThreadState* state) {
+  // No check of the interpreter's state first: only the interpreter knows which thread is the
+  // finalizing one, which must get the lock (a finalizer of an object may call the module).
+  port::call_parking_on_thread_exit([state] { PyEval_RestoreThread(state); });
+}
+
 PyObject* raise(const PythonError& error) {
   PyObject* text = python_text(error.text);
   if (text == nullptr) return nullptr;

@@ -4,33 +4,50 @@
 #pragma once
 
 #include <exception>
+#include <type_traits>
 #include <utility>
 
 #include "lib/python.h"
 #include "lib/python_error.h"
+#include "port/thread_exit.h"
 
 namespace data_daemon_bridge {
 
-// Releases the interpreter lock for its lifetime. REQUIRES: the calling thread holds the lock.
-// The destructor retakes it, also while an exception unwinds through the scope, so that the
-// boundary below always runs with the lock held. Nothing inside the scope may touch a Python
-// object.
-class GilReleased {
- public:
-  GilReleased() : state_(PyEval_SaveThread()) {}
-  ~GilReleased() { PyEval_RestoreThread(state_); }
-  GilReleased(const GilReleased&) = delete;
-  GilReleased& operator=(const GilReleased&) = delete;
+// Takes the interpreter lock back after a body ran without it. REQUIRES: state is what
+// PyEval_SaveThread returned on this thread. While the interpreter is finalizing, a thread other
+// than the finalizing one is ended by the interpreter as it asks for the lock; such a thread is
+// parked here instead (port/thread_exit.h), so it never runs Python again, never unwinds through
+// its callers' frames and never ends the process. The finalizing thread itself gets the lock.
+void retake_gil(PyThreadState* state);
 
- private:
-  PyThreadState* state_;
-};
+// body() with the interpreter lock released, the lock being that of state. An exception that
+// escapes body() is rethrown with the lock held again, so that the boundary below always runs
+// with it; a thread exit is let go as it is (bodies are never ended from inside, but it is never
+// swallowed).
+template <class Body>
+decltype(auto) call_released(PyThreadState* state, Body&& body) {
+  try {
+    return std::forward<Body>(body)();
+  } catch (...) {
+    port::rethrow_if_thread_exit();
+    retake_gil(state);
+    throw;
+  }
+}
 
-// Runs body() with the interpreter lock released and returns its result, with the lock held again.
+// Runs body() with the interpreter lock released and returns its result with the lock held again.
+// Nothing body() does may touch a Python object. REQUIRES: the calling thread holds the lock.
 template <class Body>
 decltype(auto) without_gil(Body&& body) {
-  GilReleased released;
-  return std::forward<Body>(body)();
+  PyThreadState* state = PyEval_SaveThread();
+  if constexpr (std::is_void_v<std::invoke_result_t<Body>>) {
+    call_released(state, std::forward<Body>(body));
+    retake_gil(state);
+  } else {
+    auto result = call_released(state, std::forward<Body>(body));
+    retake_gil(state);
+    return result;
+  }
 }
 
 // Sets the exception that error describes. Always returns nullptr, for `return raise(...)`.
@@ -47,13 +64,18 @@ PyObject* panic_exception_type();
 // Runs the entry's work; any C++ exception that escapes it (a Panic from panic(), or
 // anything else a library throws) becomes the panic exception. REQUIRES: the interpreter lock is
 // held on entry; it is held again whenever this returns.
+//
+// Not noexcept, and neither are the entries around it: Python code that the work runs (a
+// conversion calling a type's own __index__, say) can be ended by the interpreter at exit, and
+// that thread exit unwinds through here into the interpreter's frames (port/thread_exit.h).
 template <class Work>
-PyObject* at_boundary(Work&& work) noexcept {
+PyObject* at_boundary(Work&& work) {
   try {
     return std::forward<Work>(work)();
   } catch (const std::exception& e) {
     return raise_panic(e.what());
   } catch (...) {
+    port::rethrow_if_thread_exit();
     return raise_panic("unknown exception at the module boundary");
   }
 }

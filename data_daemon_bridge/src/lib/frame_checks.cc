@@ -1,42 +1,20 @@
 #include "lib/frame_checks.h"
 
-#include <cstdio>
+#include <utility>
+
+#include "data_daemon_shared/quoted.h"
 
 namespace data_daemon_bridge {
 
 using data_daemon_shared::Err;
 using data_daemon_shared::FrameDtype;
+using data_daemon_shared::quoted;
 
 std::optional<FrameDtype> parse_frame_dtype(std::string_view label) {
   if (label == "uint8") return FrameDtype::Rgb8;
   if (label == "float16") return FrameDtype::DepthF16;
   if (label == "float32") return FrameDtype::DepthF32;
   return std::nullopt;
-}
-
-std::string quoted(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\0': out += "\\0"; break;
-      default:
-        if (byte < 0x20 || byte == 0x7F) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u{%x}", byte);
-          out += escape;
-        } else {
-          out += c;  // UTF-8 sequences pass through whole
-        }
-    }
-  }
-  out += '"';
-  return out;
 }
 
 namespace {
@@ -51,6 +29,14 @@ std::string_view data_type_for(FrameDtype dtype) {
 data_daemon_shared::Result<FrameDtype, std::string> check_video_frame(const FrameFacts& frame) {
   if (frame.robot_id.empty() || frame.data_type.empty() || frame.name.empty()) {
     return Err(std::string("robot_id, data_type and name must not be empty"));
+  }
+  // The three become directories of the chunk's path, where a NUL would cut the path short.
+  for (auto [label, text] : {std::pair{"robot_id", frame.robot_id},
+                             std::pair{"data_type", frame.data_type},
+                             std::pair{"name", frame.name}}) {
+    if (text.find('\0') != std::string_view::npos) {
+      return Err(std::string(label) + " must not contain a NUL character");
+    }
   }
   const std::optional<FrameDtype> dtype = parse_frame_dtype(frame.dtype);
   if (!dtype) {

@@ -16,10 +16,6 @@ namespace data_daemon_bridge {
 // The Python-side labels: "uint8", "float16", "float32", compared byte for byte.
 std::optional<data_daemon_shared::FrameDtype> parse_frame_dtype(std::string_view label);
 
-// text in double quotes, with backslash escapes for '"', '\\' and control characters, as frame
-// error messages show user-given labels.
-std::string quoted(std::string_view text);
-
 struct FrameFacts {
   std::string_view robot_id;
   std::string_view data_type;
@@ -32,8 +28,8 @@ struct FrameFacts {
 };
 
 // The frame's dtype when every check passes, else the ValueError text of the first one that
-// fails: identity, dtype label, data_type/dtype pairing, non-zero geometry, size overflow,
-// buffer length, contiguity.
+// fails: identity (non-empty, then no NUL), dtype label, data_type/dtype pairing, non-zero
+// geometry, size overflow, buffer length, contiguity.
 data_daemon_shared::Result<data_daemon_shared::FrameDtype, std::string> check_video_frame(
     const FrameFacts& frame);
 

@@ -9,14 +9,15 @@ namespace {
 
 using FastEntry = PyObject* (*)(PyObject* const*, Py_ssize_t, PyObject*);
 
-// The C calling conventions around the entries, each inside the module boundary.
+// The C calling conventions around the entries, each inside the module boundary. Not noexcept:
+// see at_boundary.
 template <FastEntry Entry>
 PyObject* fastcall(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
-                   PyObject* kwnames) noexcept {
+                   PyObject* kwnames) {
   return at_boundary([&] { return Entry(args, nargs, kwnames); });
 }
 
-PyObject* noargs_refresh_config(PyObject* /*module*/, PyObject* /*unused*/) noexcept {
+PyObject* noargs_refresh_config(PyObject* /*module*/, PyObject* /*unused*/) {
   return at_boundary([] { return refresh_config(); });
 }
 

@@ -18,9 +18,12 @@ EventLevel event_level(uint8_t iceoryx2_level) {
 // Runs on whichever thread made the iceoryx2 call; must not throw.
 void forward(uint8_t level, const char* origin, size_t origin_len, const char* message,
              size_t message_len) noexcept {
-  if (!event_sink_installed()) return;
+  const EventLevel mapped = event_level(level);
+  // iceoryx2's warnings reach only a sink the host installed, never stderr by default: the first
+  // node of every process without an iceoryx2 configuration file warns that it uses defaults.
+  if (mapped == EventLevel::Warn ? !event_sink_installed() : !event_wanted(mapped)) return;
   try {
-    emit_event(event_level(level), "data_daemon_bridge::ipc", "iceoryx2 log",
+    emit_event(mapped, "data_daemon_bridge::ipc", "iceoryx2 log",
                {{"origin", std::string(origin, origin_len)},
                 {"detail", std::string(message, message_len)}});
   } catch (...) {

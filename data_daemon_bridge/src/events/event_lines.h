@@ -1,0 +1,53 @@
+// Events as lines of text for a person reading the process's standard error, with bursts of the
+// same event folded into one line with a count.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "events/events.h"
+
+namespace data_daemon_bridge {
+
+// "WARN data_daemon_bridge::writer: failed to open NUT chunk; dropping frame sensor_name="cam"
+// error="..."": level, target, message, then every field as name="value" (quoted, so a value
+// never breaks the line). Ends with a newline.
+std::string event_line(const Event& event);
+
+// Folds repeats: an event with the level, target and message of one written less than
+// kFoldWindow before is counted instead of written. A burst's count is written as one line of
+// its own ("<level> <target>: <message>: 41 more like this") with the first line written after
+// the burst's window closed, or by flush(). So a steady stream of one event shows as about two
+// lines a kFoldWindow, and bursts of different events interleaved fold each on its own.
+//
+// Not thread-safe: its owner serialises the calls.
+class EventFolder {
+ public:
+  static constexpr std::chrono::seconds kFoldWindow{1};
+  // The most different events folded at once; the one written longest ago makes room.
+  static constexpr size_t kMaxFolding = 32;
+
+  // The lines to write for event, arriving at now: none while it is folded.
+  std::vector<std::string> accept(const Event& event, std::chrono::steady_clock::time_point now);
+
+  // The count lines of every burst not yet counted.
+  std::vector<std::string> flush();
+
+ private:
+  struct Folding {
+    EventLevel level;
+    std::string target;
+    std::string message;
+    std::chrono::steady_clock::time_point written_at;  // its window starts here
+    uint64_t folded = 0;                                // events counted in the window
+  };
+  // Appends f's count line to lines, if it counted any, and resets the count.
+  static void count_line(Folding& f, std::vector<std::string>& lines);
+
+  std::vector<Folding> folding_;  // in the order written, oldest first
+};
+
+}  // namespace data_daemon_bridge
