@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # pytest.sh DIR [SANITIZER]: runs tests/python against the modules built in DIR, once for every
 # interpreter DIR was built for (DIR/python-modules.txt). For the address build the sanitizer
-# runtimes are preloaded into the interpreter, which is not built with them.
+# runtimes are preloaded into the interpreter, which is not built with them. DDB_WHEEL_TEST=1 in
+# the environment adds the test of pip install . (tests/python/test_wheel.py), which builds a wheel.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$(cd "$1" && pwd)

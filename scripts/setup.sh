@@ -14,7 +14,7 @@ debian_packages=(
   libclang-dev clang libclang-rt-14-dev
   curl ca-certificates
   ffmpeg
-  python3-dev
+  python3-dev python3-pip python3-venv
 )
 # The benchmarks' baselines (Google Benchmark, libpng) and the profilers.
 if $bench; then debian_packages+=(libbenchmark-dev libpng-dev valgrind linux-perf); fi

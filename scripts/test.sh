@@ -2,7 +2,9 @@
 # The whole test suite: set-up, then the plain build, the AddressSanitizer +
 # UndefinedBehaviorSanitizer build and the ThreadSanitizer build, each built and tested: the C++
 # tests, then (plain and address builds) the Python module's tests under every interpreter the
-# module is built for.
+# module is built for; with the plain build also `pip install .` (tests/python/test_wheel.py:
+# a wheel built for each interpreter, installed into fresh virtual environments). Last, the fuzz
+# targets, built into a fourth tree, each run for a short while.
 set -euo pipefail
 . "$(dirname "$0")/env.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,7 +19,10 @@ for variant in plain address thread; do
   scripts/build.sh "$dir" "$sanitize"
   echo "== $variant tests"
   ctest --test-dir "$dir" --output-on-failure -j2
-  [ "$variant" = thread ] || scripts/pytest.sh "$dir" "$sanitize"
+  case $variant in
+    plain) DDB_WHEEL_TEST=1 scripts/pytest.sh "$dir" ;;
+    address) scripts/pytest.sh "$dir" "$sanitize" ;;
+  esac
 done
 
 echo "== fuzz (a short run of each target)"
