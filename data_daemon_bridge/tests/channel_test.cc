@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace data_daemon_bridge {
@@ -63,13 +67,55 @@ TEST(Channel, SendAfterReceiverIsGoneHandsTheItemBackAndQueuedItemsAreReleased) 
   EXPECT_TRUE(other_receiver.receive().has_value());
 }
 
-TEST(Channel, AbandonedSenderNeverClosesTheChannel) {
-  auto [sender, receiver] = make_channel<int>();
-  ASSERT_TRUE(sender.send(1).ok());
-  Sender<int>::abandon(std::move(sender));
-  EXPECT_EQ(receiver.receive(), 1);
-  // With its only sender abandoned, the channel is never closed; a receive would wait forever.
-  // Releasing the receiver must not touch the abandoned end.
+// An item whose first move, the one a send makes into the queue with the channel's lock held,
+// waits until the test lets it go: it holds that lock for the test.
+class LockHolder {
+ public:
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool inside = false;    // guarded by mutex
+    bool released = false;  // guarded by mutex
+    bool gave_up = false;   // guarded by mutex
+  };
+
+  explicit LockHolder(Gate* gate) : gate_(gate) {}
+  LockHolder(LockHolder&& other) noexcept : gate_(std::exchange(other.gate_, nullptr)) {
+    if (!gate_) return;
+    std::unique_lock lock(gate_->mutex);
+    gate_->inside = true;
+    gate_->changed.notify_all();
+    // Bounded only so that a fault cannot hang the suite: the test releases the gate at once.
+    if (!gate_->changed.wait_for(lock, std::chrono::seconds(20), [&] { return gate_->released; })) {
+      gate_->gave_up = true;
+    }
+    gate_ = nullptr;
+  }
+
+ private:
+  Gate* gate_;
+};
+
+// Abandoning is for a forked child, whose copy of the channel's lock may be held by a thread that
+// does not exist there: it must neither take that lock nor close the channel, which would need
+// it. Here a send on the same end holds the lock while the end, the channel's last, is abandoned.
+TEST(Channel, AbandoningTheLastSenderTakesNoLockAndNeverClosesTheChannel) {
+  auto [sender, receiver] = make_channel<LockHolder>();
+  LockHolder::Gate gate;
+  std::thread holder([&gate, &s = sender] { ASSERT_TRUE(s.send(LockHolder(&gate)).ok()); });
+  {
+    std::unique_lock lock(gate.mutex);
+    gate.changed.wait(lock, [&] { return gate.inside; });
+  }
+  Sender<LockHolder>::abandon(std::move(sender));
+  {
+    std::lock_guard lock(gate.mutex);
+    gate.released = true;
+  }
+  gate.changed.notify_all();
+  holder.join();
+  EXPECT_FALSE(gate.gave_up) << "abandoning waited for the channel's lock";
+  EXPECT_TRUE(receiver.receive().has_value());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -121,6 +122,87 @@ TEST_F(DaemonQueries, ATimeOutOfZeroNanOrBelowZeroMakesExactlyOneAttempt) {
   const auto seen = testing::read_lines(*daemon, 4);
   ASSERT_EQ(seen.size(), 4u);
   for (size_t i = 1; i < seen.size(); ++i) EXPECT_NE(seen[i - 1], seen[i]);
+}
+
+// A simulated monotonic clock that moves only when a query sleeps, and the sleeps, in order.
+std::chrono::steady_clock::time_point simulated_now{};
+std::vector<std::chrono::nanoseconds> simulated_sleeps;
+constexpr QueryPacer kSimulated{
+    [] { return simulated_now; },
+    [](std::chrono::nanoseconds duration) {
+      simulated_sleeps.push_back(duration);
+      simulated_now += duration;
+    },
+};
+
+// The sleeps in runs: "2ms x10, 25ms" for ten sleeps of 2 ms and then one of 25 ms.
+std::string sleep_runs(const std::vector<std::chrono::nanoseconds>& sleeps) {
+  std::string text;
+  for (size_t i = 0; i < sleeps.size();) {
+    size_t n = 1;
+    while (i + n < sleeps.size() && sleeps[i + n] == sleeps[i]) ++n;
+    if (!text.empty()) text += ", ";
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(sleeps[i]).count();
+    text += us % 1000 == 0 ? std::to_string(us / 1000) + "ms" : std::to_string(us) + "us";
+    if (n > 1) text += " x" + std::to_string(n);
+    i += n;
+  }
+  return text;
+}
+
+// How long each attempt polls for its reply and how long a query sleeps between attempts, on the
+// simulated clock, against a daemon side that never answers: an attempt polls at once and then
+// every 2 ms until its window has passed (20 ms, 40 ms for the recording id), and the query
+// sleeps 25 ms (50 ms) before the next attempt until an attempt ends at or past the deadline.
+TEST_F(DaemonQueries, ReplyWindowsAndRetryIntervals) {
+  using QueryOf = std::function<bool(double timeout_s)>;  // true: ended without an answer
+  const auto id_request = data_daemon_shared::encode_recording_id_request({"arm", 0, 1}).value();
+  const struct {
+    const char* service;
+    double timeout_s;
+    QueryOf query;
+    size_t attempts;
+    const char* sleeps;
+  } cases[] = {
+      {kHealth, 0.1,
+       [](double t) {
+         auto r = query_health(t, kSimulated);
+         return r.ok() && !r.value();
+       },
+       3, "2ms x10, 25ms, 2ms x10, 25ms, 2ms x10"},
+      {kVersion, 0.1,
+       [](double t) {
+         auto r = query_daemon_version(t, kSimulated);
+         return r.ok() && !r.value();
+       },
+       3, "2ms x10, 25ms, 2ms x10, 25ms, 2ms x10"},
+      {kRecordingIds, 0.1,
+       [&](double t) {
+         auto r = query_recording_id(id_request, t, kSimulated);
+         return r.ok() && !r.value();
+       },
+       2, "2ms x20, 50ms, 2ms x20"},
+      // The first window closes exactly at the deadline: no second attempt.
+      {kHealth, 0.02,
+       [](double t) {
+         auto r = query_health(t, kSimulated);
+         return r.ok() && !r.value();
+       },
+       1, "2ms x10"},
+  };
+  std::map<std::string, std::unique_ptr<ChildProcess>> daemons;
+  for (const char* service : {kHealth, kVersion, kRecordingIds}) {
+    daemons[service] = peer(service, {"drop"});
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.service) + " " + std::to_string(c.timeout_s));
+    simulated_now = {};
+    simulated_sleeps.clear();
+    EXPECT_TRUE(c.query(c.timeout_s));
+    EXPECT_EQ(sleep_runs(simulated_sleeps), c.sleeps);
+    // Every attempt sent its request.
+    EXPECT_EQ(testing::read_lines(*daemons[c.service], c.attempts).size(), c.attempts);
+  }
 }
 
 TEST_F(DaemonQueries, WithNoDaemonEachQueryReturnsNothingAfterItsTimeOut) {

@@ -65,22 +65,35 @@ TEST(NutCoding, EmptyFrameAndLargestPts) {
             v_hex(std::numeric_limits<uint64_t>::max()));
 }
 
+// A packet is startcode, forward pointer, the header checksum only past 4,092 payload bytes, the
+// payload and the payload's checksum. The forward pointer is 4,096 (v "A0 00") or 4,097 ("A0 01").
 TEST(NutCoding, HeaderChecksumOnlyForPayloadsOver4092Bytes) {
-  for (size_t length : {size_t{4092}, size_t{4093}}) {
-    std::vector<uint8_t> payload(length, 0x11);
+  const struct {
+    size_t length;
+    const char* head_hex;  // startcode and forward pointer
+    bool checksummed;
+  } cases[] = {
+      {4092, "4E 4B E4 AD EE CA 45 69 A0 00", false},
+      {4093, "4E 4B E4 AD EE CA 45 69 A0 01", true},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> payload(c.length);
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7);
+    std::vector<uint8_t> head = from_hex(c.head_hex);
+    std::vector<uint8_t> front = head;
+    if (c.checksummed) put_u32_be(front, nut_crc(head));
+    std::vector<uint8_t> back;
+    put_u32_be(back, nut_crc(payload));
+
     std::vector<uint8_t> packet = encode_packet(NUT_SYNCPOINT_STARTCODE, payload);
-    std::vector<uint8_t> head;
-    put_u64_be(head, NUT_SYNCPOINT_STARTCODE);
-    put_v(head, length + 4);
-    bool checksummed = length > 4092;
-    ASSERT_EQ(packet.size(), head.size() + (checksummed ? 4 : 0) + length + 4) << length;
-    if (checksummed) {
-      std::vector<uint8_t> stored(packet.begin() + head.size(), packet.begin() + head.size() + 4);
-      std::vector<uint8_t> expected;
-      put_u32_be(expected, nut_crc(head));
-      EXPECT_EQ(stored, expected);
-    }
-    EXPECT_TRUE(read_chunk(packet).items.empty());  // not a file: only the packet framing
+    ASSERT_EQ(packet.size(), front.size() + c.length + back.size()) << c.length;
+    EXPECT_EQ(to_hex(std::vector<uint8_t>(packet.begin(), packet.begin() + front.size())),
+              to_hex(front))
+        << c.length;
+    EXPECT_TRUE(std::equal(payload.begin(), payload.end(), packet.begin() + front.size()))
+        << c.length;
+    EXPECT_EQ(to_hex(std::vector<uint8_t>(packet.end() - back.size(), packet.end())), to_hex(back))
+        << c.length;
   }
 }
 

@@ -45,6 +45,18 @@ pub extern "C" fn ddb_ipc_cleanup_dead_nodes() {
     });
 }
 
+/// Whether the node takes SIGINT and SIGTERM over from the host once it is waited on; false for
+/// every node made here, and for a panic.
+#[no_mangle]
+pub extern "C" fn ddb_ipc_node_handles_termination_requests(node: *const ddb_ipc_node) -> bool {
+    std::panic::catch_unwind(std::panic::AssertUnwindSafe(|| {
+        // SAFETY: the caller passes a live node.
+        let node = unsafe { &(*node).0 };
+        node.signal_handling_mode() == SignalHandlingMode::HandleTerminationRequests
+    }))
+    .unwrap_or(false)
+}
+
 #[no_mangle]
 pub extern "C" fn ddb_ipc_node_drop(node: *mut ddb_ipc_node) {
     drop_box(node);

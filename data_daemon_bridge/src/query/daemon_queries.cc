@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <string_view>
-#include <thread>
 #include <utility>
 
 #include "data_daemon_shared/query.h"
@@ -30,15 +29,15 @@ PublisherError codec(data_daemon_shared::CodecError error) {
 // reply, with a DEBUG event.
 template <class T, class Accept>
 QueryResult<T> attempt(const data_daemon_ipc::Client& client, std::span<const uint8_t> request,
-                       std::chrono::milliseconds window, std::string_view receive_failed,
-                       Accept accept) {
+                       std::chrono::milliseconds window, const QueryPacer& pacer,
+                       std::string_view receive_failed, Accept accept) {
   auto loaned = client.loan_slice_uninit(request.size());
   if (!loaned) return Err(PublisherError{PublisherError::Loan{loaned.error().text}});
   std::copy(request.begin(), request.end(), loaned.value().payload_mut().begin());
   auto pending = data_daemon_ipc::send(std::move(loaned).value());
   if (!pending) return Err(PublisherError{PublisherError::Send{pending.error().text}});
 
-  const auto window_end = Clock::now() + window;
+  const auto window_end = pacer.now() + window;
   for (;;) {
     auto received = pending.value().receive();
     if (!received) {
@@ -47,8 +46,8 @@ QueryResult<T> attempt(const data_daemon_ipc::Client& client, std::span<const ui
       return std::optional<T>();
     }
     if (received.value()) return accept(received.value()->payload());
-    if (Clock::now() >= window_end) return std::optional<T>();
-    std::this_thread::sleep_for(REPLY_POLL_INTERVAL);
+    if (pacer.now() >= window_end) return std::optional<T>();
+    pacer.sleep_for(REPLY_POLL_INTERVAL);
   }
   // The response and the pending response are released on the way out.
 }
@@ -58,46 +57,48 @@ QueryResult<T> attempt(const data_daemon_ipc::Client& client, std::span<const ui
 // made, and so is the one after a sleep that crossed the deadline.
 template <class T, class TryOnce>
 QueryResult<T> poll_until(Clock::time_point deadline, std::chrono::milliseconds retry_interval,
-                          TryOnce try_once) {
+                          const QueryPacer& pacer, TryOnce try_once) {
   for (;;) {
     QueryResult<T> result = try_once();
     if (!result || result.value()) return result;
-    if (Clock::now() >= deadline) return std::optional<T>();
-    std::this_thread::sleep_for(retry_interval);
+    if (pacer.now() >= deadline) return std::optional<T>();
+    pacer.sleep_for(retry_interval);
   }
 }
 
 template <class T, class TryOnce>
-QueryResult<T> run_request_id_query(double timeout_s, TryOnce try_once) {
+QueryResult<T> run_request_id_query(double timeout_s, const QueryPacer& pacer, TryOnce try_once) {
   const auto request_id = static_cast<uint64_t>(publish_clock_ns());
   auto request = data_daemon_shared::encode_request_id(request_id);
   if (!request) return Err(codec(request.error()));
-  const auto deadline = Clock::now() + duration_from_timeout_s(timeout_s);
-  return poll_until<T>(deadline, QUERY_RETRY_INTERVAL,
-                       [&] { return try_once(request.value(), request_id); });
+  const auto deadline = pacer.now() + duration_from_timeout_s(timeout_s);
+  return poll_until<T>(deadline, QUERY_RETRY_INTERVAL, pacer,
+                       [&] { return try_once(request.value(), request_id, pacer); });
 }
 
 }  // namespace
 
-QueryResult<std::string> query_daemon_version(double timeout_s) {
-  return run_request_id_query<std::string>(timeout_s, try_version_query);
+QueryResult<std::string> query_daemon_version(double timeout_s, const QueryPacer& pacer) {
+  return run_request_id_query<std::string>(timeout_s, pacer, try_version_query);
 }
 
-QueryResult<uint32_t> query_health(double timeout_s) {
-  return run_request_id_query<uint32_t>(timeout_s, try_health_query);
+QueryResult<uint32_t> query_health(double timeout_s, const QueryPacer& pacer) {
+  return run_request_id_query<uint32_t>(timeout_s, pacer, try_health_query);
 }
 
-QueryResult<std::string> query_recording_id(std::span<const uint8_t> request, double timeout_s) {
-  const auto deadline = Clock::now() + duration_from_timeout_s(timeout_s);
-  return poll_until<std::string>(deadline, RECORDING_ID_RETRY_INTERVAL,
-                                 [&] { return try_recording_id_query(request); });
+QueryResult<std::string> query_recording_id(std::span<const uint8_t> request, double timeout_s,
+                                            const QueryPacer& pacer) {
+  const auto deadline = pacer.now() + duration_from_timeout_s(timeout_s);
+  return poll_until<std::string>(deadline, RECORDING_ID_RETRY_INTERVAL, pacer,
+                                 [&] { return try_recording_id_query(request, pacer); });
 }
 
-QueryResult<std::string> try_version_query(std::span<const uint8_t> request, uint64_t request_id) {
+QueryResult<std::string> try_version_query(std::span<const uint8_t> request, uint64_t request_id,
+                                           const QueryPacer& pacer) {
   auto borrow = borrow_ipc_handles();
   if (!borrow) return Err(borrow.error());
   return attempt<std::string>(
-      borrow.value().handles().version_client, request, QUERY_REPLY_WINDOW,
+      borrow.value().handles().version_client, request, QUERY_REPLY_WINDOW, pacer,
       "version receive failed; treating as no reply",
       [request_id](std::span<const uint8_t> bytes) -> QueryResult<std::string> {
         auto reply = data_daemon_shared::decode_version_reply(bytes);
@@ -107,11 +108,12 @@ QueryResult<std::string> try_version_query(std::span<const uint8_t> request, uin
       });
 }
 
-QueryResult<uint32_t> try_health_query(std::span<const uint8_t> request, uint64_t request_id) {
+QueryResult<uint32_t> try_health_query(std::span<const uint8_t> request, uint64_t request_id,
+                                       const QueryPacer& pacer) {
   auto borrow = borrow_ipc_handles();
   if (!borrow) return Err(borrow.error());
   return attempt<uint32_t>(
-      borrow.value().handles().health_client, request, QUERY_REPLY_WINDOW,
+      borrow.value().handles().health_client, request, QUERY_REPLY_WINDOW, pacer,
       "health receive failed; treating as no reply",
       [request_id](std::span<const uint8_t> bytes) -> QueryResult<uint32_t> {
         auto reply = data_daemon_shared::decode_health_reply(bytes);
@@ -123,16 +125,18 @@ QueryResult<uint32_t> try_health_query(std::span<const uint8_t> request, uint64_
       });
 }
 
-QueryResult<std::string> try_recording_id_query(std::span<const uint8_t> request) {
+QueryResult<std::string> try_recording_id_query(std::span<const uint8_t> request,
+                                                const QueryPacer& pacer) {
   auto borrow = borrow_ipc_handles();
   if (!borrow) return Err(borrow.error());
-  return send_recording_id_request(borrow.value().handles(), request);
+  return send_recording_id_request(borrow.value().handles(), request, pacer);
 }
 
 QueryResult<std::string> send_recording_id_request(IpcHandles& handles,
-                                                   std::span<const uint8_t> request) {
+                                                   std::span<const uint8_t> request,
+                                                   const QueryPacer& pacer) {
   return attempt<std::string>(handles.recording_ids_client, request, RECORDING_ID_REPLY_WINDOW,
-                              "recording-id receive failed; treating as no reply",
+                              pacer, "recording-id receive failed; treating as no reply",
                               [](std::span<const uint8_t> bytes) -> QueryResult<std::string> {
                                 auto reply = data_daemon_shared::decode_recording_id_reply(bytes);
                                 if (!reply) return Err(codec(reply.error()));

@@ -1,5 +1,6 @@
 #include "writer/png_workers.h"
 
+#include <atomic>
 #include <exception>
 #include <vector>
 
@@ -15,6 +16,8 @@ using data_daemon_shared::FrameDtype;
 namespace {
 
 constexpr std::string_view kTarget = "data_daemon_bridge::writer";
+
+std::atomic<PngThreadStarterForTesting> test_starter{nullptr};
 
 PngOutcome encode_job(const PngJob& job) {
   std::vector<uint8_t> converted;
@@ -44,7 +47,14 @@ void run_png_job(PngJob job) {
 }
 
 std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count) {
+  if (PngThreadStarterForTesting starter = test_starter.load(std::memory_order_acquire)) {
+    return spawn_png_workers(count, starter);
+  }
   return spawn_png_workers(count, port::start_detached_thread);
+}
+
+void set_png_thread_starter_for_testing(PngThreadStarterForTesting starter) {
+  test_starter.store(starter, std::memory_order_release);
 }
 
 std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count, const ThreadStarter& start) {

@@ -28,6 +28,13 @@ using ThreadStarter =
 std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count);
 std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count, const ThreadStarter& start);
 
+// Tests: how spawn_png_workers(count), the writer thread's own start of the pool, starts each
+// thread; nullptr restores the platform's. Set it before the writer thread starts.
+using PngThreadStarterForTesting =
+    data_daemon_shared::Result<data_daemon_shared::Unit, std::string> (*)(
+        std::string name, size_t stack_bytes, std::function<void()> body);
+void set_png_thread_starter_for_testing(PngThreadStarterForTesting starter);
+
 // The body of every compression thread: takes jobs without end and runs each. Never returns.
 [[noreturn]] void png_worker_loop(std::shared_ptr<PngJobQueue> queue);
 

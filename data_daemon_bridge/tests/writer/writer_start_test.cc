@@ -10,9 +10,14 @@
 #include <fstream>
 #include <thread>
 
+#include "chunk_reader.h"
+#include "port/thread.h"
+#include "publisher/publish_clock.h"
 #include "support/event_capture.h"
 #include "support/forked_child.h"
-#include "port/thread.h"
+#include "test_support.h"
+#include "writer/png_workers.h"
+#include "writer/writer_loop.h"
 #include "writer/writer_test_support.h"
 
 namespace data_daemon_bridge {
@@ -110,6 +115,50 @@ TEST_F(WriterStart, FailedStartLeavesNothingAndTheNextCallTriesAgain) {
     return ok && started == get_or_spawn_writer() && flush_answered(*started) &&
            writer_threads() == 1;
   });
+}
+
+// Not one compression thread could be started: the writer thread, started as the module starts
+// it, encodes the frames itself instead of waiting for PNGs that no thread will make. More frames
+// than the writer keeps compressing at once, then a flush, all reach the chunk in order.
+TEST_F(WriterStart, WithoutCompressionThreadsTheWriterEncodesTheFramesItself) {
+  // In a child, so that this process's writer starts with the failing starter in place.
+  auto body = [this]() -> int {
+    testing::EventCapture events;
+    set_png_thread_starter_for_testing(refuse_to_start);
+    std::shared_ptr<WriterQueue> queue = get_or_spawn_writer();
+    std::vector<VideoFrame> frames;
+    const int64_t t = publish_clock_ns();
+    for (uint32_t k = 0; k < MAX_PENDING_PNG_JOBS + 3; ++k) {
+      frames.push_back(testing::video_frame("inline", "cam", t + k * 1'000'000, 4, 3,
+                                            data_daemon_shared::FrameDtype::Rgb8, k));
+      CHILD_CHECK(!enqueue_writer_job(*queue, frames.back()));
+    }
+    auto [reply, waiter] = make_channel<Unit>();
+    CHILD_CHECK(!enqueue_writer_job(*queue, FlushSource{std::move(reply), "inline", 1}));
+    CHILD_CHECK(waiter.receive().has_value());
+
+    size_t refused = 0;
+    for (const auto& e : events.events("data_daemon_bridge::writer")) {
+      refused += e.message == "failed to spawn PNG compression worker" &&
+                 e.field("error") == "Resource temporarily unavailable";
+    }
+    CHILD_CHECK(refused == png_thread_count(sysconf(_SC_NPROCESSORS_ONLN)));
+    auto chunks = testing::chunk_records(records.take("inline"));
+    CHILD_CHECK(chunks.size() == 1);
+    const auto file = testing::stream_dir("inline", 1, chunks[0].data_type, *chunks[0].name) /
+                      ("chunk_" + std::to_string(chunks[0].chunk_start_ns) + "_" +
+                       std::to_string(chunks[0].writer_thread_id) + ".nut");
+    auto contents = testing::read_chunk(testing::read_file(file));
+    CHILD_CHECK(contents.error.empty());
+    const auto written = contents.frames();
+    CHILD_CHECK(written.size() == frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+      CHILD_CHECK(written[i].data == testing::encode_frame_png(frames[i]));
+    }
+    return 0;
+  };
+  // A writer that waits for the PNGs hangs at the flush; the guard then ends the child.
+  EXPECT_EQ(testing::run_in_child(body, 30), "exit 0");
 }
 
 TEST_F(WriterStart, ConcurrentFirstCallsShareOneWriter) {

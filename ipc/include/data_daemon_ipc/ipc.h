@@ -55,6 +55,10 @@ int32_t ddb_ipc_node_create(ddb_ipc_node** out, ddb_ipc_error* error);
 /* Removes what nodes of dead processes left behind (their ports' registrations, connections and
  * shared memory), as far as this process may; what it may not remove stays. */
 void ddb_ipc_cleanup_dead_nodes(void);
+/* Whether the node would install iceoryx2's handlers of SIGINT, SIGTERM and other signals, in
+ * place of the host's, once waited on (Node::signal_handling_mode); false for every node made by
+ * ddb_ipc_node_create. Any thread. */
+bool ddb_ipc_node_handles_termination_requests(const ddb_ipc_node* node);
 void ddb_ipc_node_drop(ddb_ipc_node* node);
 
 /* ServiceName::new; the name must be UTF-8. */

@@ -14,6 +14,12 @@ class Node : public Handle<ddb_ipc_node, &ddb_ipc_node_drop> {
  public:
   using Handle::Handle;
   static IpcResult<Node> create();
+
+  // Whether a wait on this node would replace the host's SIGINT and SIGTERM handlers with
+  // iceoryx2's. Never, for the nodes create() makes.
+  bool handles_termination_requests() const {
+    return ddb_ipc_node_handles_termination_requests(raw());
+  }
 };
 
 // Removes what nodes of dead processes left behind (port registrations, connections, shared
