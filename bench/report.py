@@ -19,18 +19,25 @@ sys.path.insert(0, str(HERE.parent / "tools"))
 
 from local_daemon import LocalDaemon  # noqa: E402
 
+# (item, script, the development daemon's options)
 PYTHON_BENCHMARKS = (
-    (1, "joints_call.py"),
-    (2, "joints_throughput.py"),
-    (3, "frame_call.py"),
-    (4, "video_throughput.py"),
-    (6, "memory_peak.py"),
+    (1, "joints_call.py", ()),
+    (2, "joints_throughput.py", ()),
+    (3, "frame_call.py", ()),
+    (4, "video_throughput.py", ()),
+    (6, "memory_peak.py", ()),
+    # The daemon takes 20,000 envelopes a second at most: half of what it can print when busy
+    # itself, a fraction of what either producer publishes.
+    (7, "lagging_daemon.py", ("--read-delay-us", "50")),
 )
 
 
-def run_python_benchmark(build_dir, script):
-    with LocalDaemon(build_dir) as daemon:
-        output = daemon.run_python(HERE / script)
+def run_python_benchmark(build_dir, script, daemon_options=()):
+    """The script's rows. It finds the build tree in DDB_BUILD_DIR and its daemon's options, as
+    a JSON list, in DDB_DAEMON_OPTIONS."""
+    with LocalDaemon(build_dir, *daemon_options) as daemon:
+        output = daemon.run_python(HERE / script, DDB_BUILD_DIR=build_dir,
+                                   DDB_DAEMON_OPTIONS=json.dumps(daemon_options))
     return [json.loads(line) for line in output.splitlines() if line.startswith("{")]
 
 
@@ -127,10 +134,10 @@ def main(argv):
         sys.exit(__doc__)
     build_dir = pathlib.Path(argv[1]).resolve()
     rows = []
-    for item, script in PYTHON_BENCHMARKS:
+    for item, script, daemon_options in PYTHON_BENCHMARKS:
         print(f"bench: {script}", file=sys.stderr, flush=True)
         try:
-            rows += run_python_benchmark(build_dir, script)
+            rows += run_python_benchmark(build_dir, script, daemon_options)
         except (subprocess.CalledProcessError, RuntimeError) as error:
             rows.append(failed_row(item, script, error))
     print("bench: png_encoder_bench", file=sys.stderr, flush=True)

@@ -110,6 +110,25 @@ TEST(CommandLink, EachThreadsCommandsArriveInItsOrderAndItBuildsItsSetOnce) {
   EXPECT_EQ(builds_b, 1u);
 }
 
+// Every send beyond the daemon's 64-envelope buffer is refused at first; each is tried again
+// until it is taken, and none is lost or overtaken.
+TEST(CommandLink, ADaemonThatReadsSlowerThanTheProducerGetsEveryCommandInOrder) {
+  DevDaemon daemon({"--read-delay-us", "200"});
+  ASSERT_TRUE(daemon.ready());
+  constexpr int kCommands = 300;  // their lines fit in the pipe, read only afterwards
+  const uint64_t retries_before = full_buffer_wait_counts().retries;
+  for (int i = 0; i < kCommands; ++i) {
+    auto result = publish_envelope(cancel("slow", i));
+    ASSERT_TRUE(result.ok()) << publisher_error_text(result.error());
+  }
+  EXPECT_GT(full_buffer_wait_counts().retries, retries_before) << "the buffer was never full";
+  for (int i = 0; i < kCommands; ++i) {
+    auto line = daemon.next_line();
+    ASSERT_TRUE(line.has_value()) << "only " << i << " lines";
+    EXPECT_EQ(*line, cancel_line("slow", i));
+  }
+}
+
 TEST(CommandLink, AThreadThatPublishesAndEndsAtOnceLosesNothing) {
   DevDaemon daemon;
   ASSERT_TRUE(daemon.ready());

@@ -165,5 +165,34 @@ TEST(PublishWithDeadline, AFullBufferIsWaitedOutWhileItsSubscriberLivesAndNotAft
   }
 }
 
+// A subscriber that is only behind: its full buffer is tried again within microseconds, not
+// after a whole retry interval, and no dead-node cleanup runs before the wait has lasted one.
+TEST(PublishWithDeadline, AFullBufferIsTriedAgainSoonAndCleanedUpOnlyAfterARetryInterval) {
+  PrivateCommands link("full_soon", UnableToDeliverStrategy::DiscardSample);
+  ChildProcess peer({helper_path("ipc_peer"), "hold", link.service_name});
+  ASSERT_TRUE(peer.wait_for_line("ready"));
+  for (int i = 0; i < 64; ++i) {
+    ASSERT_TRUE(publish_with_deadline(link.publisher, link.service, kBytes, 1s, 10ms).ok());
+  }
+  const FullBufferWaitCounts before = full_buffer_wait_counts();
+  // The peer takes its samples once the refused send was tried three more times. A wait that
+  // paused a whole retry interval (30 s) between attempts would not get there: the peer is
+  // then released after 20 s, only so that the wait ends.
+  std::thread releaser([&] {
+    const auto give_up = std::chrono::steady_clock::now() + 20s;
+    while (full_buffer_wait_counts().retries - before.retries < 3 &&
+           std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(100us);
+    }
+    peer.signal(SIGUSR2);
+  });
+  auto result = publish_with_deadline(link.publisher, link.service, kBytes, 1s, 30s);
+  releaser.join();
+  EXPECT_TRUE(result.ok());
+  const FullBufferWaitCounts after = full_buffer_wait_counts();
+  EXPECT_GE(after.retries - before.retries, 3u);
+  EXPECT_EQ(after.cleanups - before.cleanups, 0u);
+}
+
 }  // namespace
 }  // namespace data_daemon_bridge

@@ -92,9 +92,16 @@ int main(int argc, char** argv) {
   }
   if (options.announce_ready) print_line("{\"ready\":true}");
 
+  // With a read delay, envelopes are taken at turns one delay apart, counted from the first
+  // envelope after an idle spell rather than from the previous wake-up: a sleep that overshoots
+  // is made up by the next turns, so the rate holds at one envelope per delay while envelopes
+  // wait, and an idle spell earns no burst. Queries are answered between turns.
+  const bool paced = options.read_delay.count() > 0;
+  auto next_turn = std::chrono::steady_clock::now();
   while (!stop_requested.load()) {
     bool idle = true;
     for (;;) {
+      if (paced) std::this_thread::sleep_until(next_turn);
       auto sample = subscriber.receive();
       if (!sample) {
         std::fprintf(stderr, "dev_daemon: receive failed: %s\n", sample.error().text.c_str());
@@ -103,9 +110,16 @@ int main(int argc, char** argv) {
       if (!sample.value()) break;
       idle = false;
       print_line(dev_daemon::envelope_json(sample.value()->payload()));
+      if (paced) {
+        next_turn += options.read_delay;
+        break;
+      }
     }
     for (auto& server : servers) server->poll();
-    if (idle) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (idle) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      next_turn = std::chrono::steady_clock::now();
+    }
   }
   return 0;
 }

@@ -34,6 +34,11 @@ options:
   --recording-id TEXT  recording-id replies carry TEXT (default: no id, "not minted yet")
   --reply-delay-ms MS  answer each query MS milliseconds after it arrives (default 0);
                        envelopes keep being printed meanwhile
+  --read-delay-us US   take at most one envelope every US microseconds (0 to 1000000;
+                       default 0: as fast as they come), so that a producer publishing
+                       faster fills the subscriber's buffer; a late wake-up is made up by
+                       the next envelopes, so the rate holds at one per US while envelopes
+                       wait; queries are still answered between envelopes
   --announce-ready     print the line {"ready":true} once subscribed and serving
   -h, --help           print this text and exit
 )";
@@ -67,7 +72,7 @@ ParsedOptions parse_options(int argc, char** argv) {
       continue;
     }
     if (arg != "--ready-value" && arg != "--version-text" && arg != "--recording-id" &&
-        arg != "--reply-delay-ms") {
+        arg != "--reply-delay-ms" && arg != "--read-delay-us") {
       return error("unknown option " + std::string(arg));
     }
     if (i + 1 >= argc) return error(std::string(arg) + " needs a value");
@@ -80,9 +85,12 @@ ParsedOptions parse_options(int argc, char** argv) {
       options.version = value;
     } else if (arg == "--recording-id") {
       options.recording_id = std::string(value);
-    } else {
+    } else if (arg == "--reply-delay-ms") {
       if (!parse_u64(value, 86'400'000, number)) return error("bad --reply-delay-ms");
       options.reply_delay = std::chrono::milliseconds(number);
+    } else {
+      if (!parse_u64(value, 1'000'000, number)) return error("bad --read-delay-us");
+      options.read_delay = std::chrono::microseconds(number);
     }
   }
   return ParsedOptions{options, "", 0};

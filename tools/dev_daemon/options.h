@@ -13,6 +13,8 @@ struct Options {
   std::string version = "dev";
   std::optional<std::string> recording_id;  // none: "not minted yet"
   std::chrono::milliseconds reply_delay{0};
+  // At most one envelope taken per read_delay (zero: as fast as they come).
+  std::chrono::microseconds read_delay{0};
   bool announce_ready = false;
 };
 

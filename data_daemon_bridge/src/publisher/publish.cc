@@ -1,6 +1,8 @@
 #include "publisher/publish.h"
 
 #include <algorithm>
+#include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -11,6 +13,14 @@ namespace data_daemon_bridge {
 using data_daemon_shared::Err;
 using data_daemon_shared::Unit;
 using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Owner: the process. Every publishing thread only adds to them; full_buffer_wait_counts reads.
+std::atomic<uint64_t> retries_after_full_buffer{0};
+std::atomic<uint64_t> cleanups_run{0};
+
+}  // namespace
 
 PublishResult publish_envelope(const data_daemon_shared::Envelope& envelope) {
   auto bytes = data_daemon_shared::encode_envelope(envelope);
@@ -38,6 +48,9 @@ PublishResult publish_with_deadline(const data_daemon_ipc::Publisher& publisher,
                                     std::chrono::nanoseconds timeout,
                                     std::chrono::nanoseconds retry_interval) {
   auto deadline = Clock::now() + timeout;
+  std::chrono::nanoseconds backoff =
+      std::min<std::chrono::nanoseconds>(kFullBufferFirstBackoff, retry_interval);
+  std::optional<Clock::time_point> next_cleanup;  // set by the first refusal for a full buffer
   for (;;) {
     auto sample = publisher.loan_slice_uninit(bytes.size());
     if (!sample) return Err(PublisherError{PublisherError::Loan{sample.error().text}});
@@ -46,8 +59,17 @@ PublishResult publish_with_deadline(const data_daemon_ipc::Publisher& publisher,
     if (!reached) return Err(PublisherError{PublisherError::Send{reached.error().text}});
     if (reached.value() > 0) return Unit{};
     if (service.number_of_subscribers() > 0) {
-      data_daemon_ipc::cleanup_dead_nodes();
-      std::this_thread::sleep_for(retry_interval);
+      const auto now = Clock::now();
+      if (!next_cleanup) {
+        next_cleanup = now + retry_interval;
+      } else if (now >= *next_cleanup) {
+        data_daemon_ipc::cleanup_dead_nodes();
+        cleanups_run.fetch_add(1, std::memory_order_relaxed);
+        next_cleanup = now + retry_interval;
+      }
+      retries_after_full_buffer.fetch_add(1, std::memory_order_relaxed);
+      std::this_thread::sleep_for(backoff);
+      backoff = std::min<std::chrono::nanoseconds>(backoff * 2, retry_interval);
       deadline = Clock::now() + timeout;
       continue;
     }
@@ -58,6 +80,11 @@ PublishResult publish_with_deadline(const data_daemon_ipc::Publisher& publisher,
   return Err(PublisherError{PublisherError::Send{
       "no data-daemon command subscriber connected within " + std::to_string(whole_seconds) +
       "s"}});
+}
+
+FullBufferWaitCounts full_buffer_wait_counts() {
+  return {retries_after_full_buffer.load(std::memory_order_relaxed),
+          cleanups_run.load(std::memory_order_relaxed)};
 }
 
 }  // namespace data_daemon_bridge

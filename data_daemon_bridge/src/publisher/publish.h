@@ -31,18 +31,30 @@ PublishResult publish_command_bytes(std::span<const uint8_t> bytes);
 
 // Loans a slice of exactly bytes.size(), copies the bytes in and sends. A send that reaches a
 // subscriber succeeds however long it took. One that reaches none is not delivered anywhere:
-// - while `service` has a subscriber registered (its buffer is full: the daemon is behind, or
-//   its process died), wait for it without a deadline, trying again every `retry_interval` and
-//   clearing away dead nodes each time, so that a dead daemon's registration goes and the
-//   wait below applies; the deadline restarts once the subscriber is gone;
+// - while `service` has a subscriber registered, its buffer is full (the daemon is behind, or
+//   its process died): wait for room without a deadline, trying again after a pause that starts
+//   at kFullBufferFirstBackoff and doubles with each refusal up to `retry_interval`. Once the
+//   wait has lasted `retry_interval`, and from then on once every `retry_interval`, dead nodes
+//   are cleared away, so that a dead daemon's registration goes and the wait below applies;
+//   the deadline restarts once the subscriber is gone;
 // - else, while the deadline (now + timeout) has not passed, sleep `retry_interval` and try
 //   again with a new loan; else fail with "no data-daemon command subscriber connected within
 //   {whole seconds}s".
-// The first attempt is always made. Loan and send failures are returned at once.
+// The first attempt is always made. Loan and send failures are returned at once. The command
+// link's publishers discard rather than block on a full buffer, so every wait is one of these
+// pauses, none inside the IPC library, where a dead daemon's buffer would hold a send for ever.
 PublishResult publish_with_deadline(const data_daemon_ipc::Publisher& publisher,
                                     const data_daemon_ipc::PortFactoryPublishSubscribe& service,
                                     std::span<const uint8_t> bytes,
                                     std::chrono::nanoseconds timeout,
                                     std::chrono::nanoseconds retry_interval);
+
+// What the full-buffer waits of publish_with_deadline did in this process so far, for tests:
+// sends refused by a full buffer and tried again, and dead-node cleanups run.
+struct FullBufferWaitCounts {
+  uint64_t retries = 0;
+  uint64_t cleanups = 0;
+};
+FullBufferWaitCounts full_buffer_wait_counts();
 
 }  // namespace data_daemon_bridge
