@@ -1,12 +1,14 @@
 """The module object: its functions, their signatures, __all__, LoggingStalledError, the
-one-interpreter rule and the panic exception."""
+one-interpreter rule, the panic exception, and the host's Ctrl-C left alone."""
 import importlib
 import inspect
+import subprocess
 import sys
 import textwrap
 
 import pytest
 
+from conftest import PACKAGE_ROOT, WAIT_S
 from quillspan.data_daemon import _data_bridge as bridge
 
 FUNCTIONS = [
@@ -105,3 +107,29 @@ def test_broken_invariant_raises_the_panic_exception(hook):
             pytest.fail("the panic exception was caught as an Exception")
     # The lock was retaken: the interpreter goes on as before.
     assert sum(range(10)) == 45
+
+
+CTRL_C = textwrap.dedent("""
+    import os, signal, sys, time
+    sys.path.insert(0, sys.argv[1])
+    from quillspan.data_daemon import _data_bridge as bridge
+    bridge.start_recording("arm", 0)
+    bridge.log_joints("arm", 0, "JOINT_POSITIONS", "a", [1.0], 1)
+    bridge.stop_recording("arm", 0)
+    assert bridge.wait_until_ready(5.0) is not None
+    bridge.daemon_version(1.0)
+    assert signal.getsignal(signal.SIGINT) is signal.default_int_handler
+    try:
+        os.kill(os.getpid(), signal.SIGINT)
+        time.sleep(10)
+        print("not interrupted")
+    except KeyboardInterrupt:
+        print("interrupted")
+""")
+
+
+def test_ctrl_c_still_interrupts_after_publishing_and_querying(daemon):
+    done = subprocess.run([sys.executable, "-c", CTRL_C, PACKAGE_ROOT], capture_output=True,
+                          text=True, timeout=WAIT_S)
+    assert done.stdout == "interrupted\n", done.stdout + done.stderr
+    assert done.returncode == 0, done.stderr
