@@ -1,7 +1,6 @@
 #include "png/png_encoder.h"
 
 #include <gtest/gtest.h>
-
 #include <zlib.h>
 
 #include "data_daemon_shared/panic.h"
@@ -136,6 +135,60 @@ TEST(PngEncoder, ReusedScratchStillDecodes) {
     testing::CommandResult decoded = testing::reference_decode_png(png);
     ASSERT_EQ(decoded.exit_status, 0) << decoded.errors;
     EXPECT_EQ(decoded.output, pixels);
+  }
+}
+
+// Pictures of the kinds a camera gives and of the shapes that stress the encoder's loops.
+std::vector<uint8_t> picture(std::string_view kind, uint32_t width, uint32_t height) {
+  const size_t size = size_t{3} * width * height;
+  if (kind == "noise") return testing::noise(size, 7);
+  std::vector<uint8_t> pixels(size);
+  if (kind == "flat") {
+    std::fill(pixels.begin(), pixels.end(), 0x5A);
+    return pixels;
+  }
+  // "camera": smooth gradients under a little sensor noise, so it compresses, but not to nothing.
+  const std::vector<uint8_t> grain = testing::noise(size, 11);
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x) {
+      for (uint32_t c = 0; c < 3; ++c) {
+        const size_t at = (size_t{y} * width + x) * 3 + c;
+        const uint32_t smooth = (x * 160 / width + y * 80 / height + c * 30) % 256;
+        pixels[at] = static_cast<uint8_t>(smooth + (grain[at] % 7));
+      }
+    }
+  }
+  return pixels;
+}
+
+// The encoder's exact output, pinned: the length and CRC-32 of whole PNG files, as this encoder
+// wrote them when these values were recorded. A faster encoder must write the same bytes. The
+// cases run on one scratch, so large and small pictures follow one another.
+TEST(PngEncoder, WritesTheSameBytesAsBefore) {
+  struct Case {
+    std::string_view kind;
+    uint32_t width, height;
+    uint64_t length;
+    uint32_t crc;
+  } cases[] = {
+      {"camera", 800, 600, 770609, 0xF4A7041F},  // many deflate blocks and window slides
+      {"flat", 1000, 700, 10805, 0xA4373445},    // longest matches, a tiny stream
+      {"noise", 640, 480, 922428, 0x61DDC590},  // does not compress: the output room grows the most
+      {"camera", 1, 20000, 39361, 0x75991FA2},  // many short rows
+      {"camera", 50000, 1, 87058, 0x7A3C276D},  // one long row
+      {"noise", 33, 17, 1768, 0xA9ABB35B},      // smaller than any buffer, after larger pictures
+      {"camera", 0, 3, 68, 0x047B20EC},         // rows of the filter byte alone
+      {"camera", 3, 0, 65, 0x82696C16},         // no rows at all
+  };
+  PngScratch scratch;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.kind) + " " + std::to_string(c.width) + "x" +
+                 std::to_string(c.height));
+    const std::vector<uint8_t> png =
+        encode(scratch, c.width, c.height, picture(c.kind, c.width, c.height));
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, png.data(), png.size()));
+    EXPECT_EQ(png.size(), c.length);
+    EXPECT_EQ(crc, c.crc);
   }
 }
 
