@@ -8,6 +8,7 @@
 
 #include "data_daemon_shared/panic.h"
 #include "hex.h"
+#include "png/adler32.h"
 #include "png/png_crc.h"
 #include "test_support.h"
 
@@ -62,6 +63,35 @@ TEST(PngCrc, WorkedValues) {
   }
   reg = png_crc_update(reg, {});
   EXPECT_EQ(png_crc_final(reg), 0xBAB34BB3u);
+}
+
+// The zlib wrapper's checksum, which the encoder computes itself, against zlib's: lengths
+// around the encoder's units of 16 bytes and runs of 352, bytes of 255 that fill its sums the
+// most, every start offset within a unit, and the bytes fed whole and in uneven parts.
+TEST(Adler32, AgreesWithZlib) {
+  const std::string word = "Wikipedia";
+  EXPECT_EQ(
+      adler32_update(ADLER32_START, {reinterpret_cast<const uint8_t*>(word.data()), word.size()}),
+      0x11E60398u);
+  EXPECT_EQ(adler32_update(ADLER32_START, {}), 1u);
+
+  const std::vector<uint8_t> random = testing::noise(200'000, 3);
+  const std::vector<uint8_t> full(200'000, 0xFF);
+  for (const auto* bytes : {&random, &full}) {
+    for (size_t length : {1, 15, 16, 17, 351, 352, 353, 5552, 5553, 65536, 199'984}) {
+      for (size_t offset = 0; offset < 16; offset += 5) {
+        SCOPED_TRACE(std::to_string(length) + " bytes from " + std::to_string(offset));
+        const std::span<const uint8_t> part(bytes->data() + offset, length);
+        const uint32_t expected = static_cast<uint32_t>(adler32(1, part.data(), length));
+        EXPECT_EQ(adler32_update(ADLER32_START, part), expected);
+        uint32_t pieces = ADLER32_START;
+        for (size_t at = 0, piece = 1; at < length; at += piece, piece = piece * 3 + 2) {
+          pieces = adler32_update(pieces, part.subspan(at, std::min(piece, length - at)));
+        }
+        EXPECT_EQ(pieces, expected);
+      }
+    }
+  }
 }
 
 TEST(PngEncoder, OnePixel) {
