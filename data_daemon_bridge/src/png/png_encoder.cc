@@ -227,20 +227,9 @@ uint64_t encode_png_rgb24(PngScratch& scratch, uint32_t width, uint32_t height,
     idat.compress(scratch.filtered, row == height);
   } while (row < height);
 
-  // Width, height, then bit depth 8, truecolour RGB, deflate, filter method 0, no interlace.
-  const uint8_t ihdr[13] = {uint8_t(width >> 24),
-                            uint8_t(width >> 16),
-                            uint8_t(width >> 8),
-                            uint8_t(width),
-                            uint8_t(height >> 24),
-                            uint8_t(height >> 16),
-                            uint8_t(height >> 8),
-                            uint8_t(height),
-                            8,
-                            2,
-                            0,
-                            0,
-                            0};
+  // Width and height, then bit depth 8, truecolour RGB, deflate, filter method 0, no interlace.
+  uint8_t ihdr[13] = {0, 0, 0, 0, 0, 0, 0, 0, 8, 2, 0, 0, 0};
+  put_u32_be(put_u32_be(ihdr, width), height);
   uint8_t* png = scratch.png.data();
   std::memcpy(png, kSignature, sizeof kSignature);
   put_png_chunk(png + kIhdrAt, "IHDR", ihdr);
