@@ -3,17 +3,20 @@
 //
 //   png_encoder_bench --frames=DIR [Google Benchmark flags]
 //
-// DIR holds photo_<W>x<H>.rgb files of whole W×H×3 frames (bench/natural_frames.py writes
-// them); each benchmark cycles through the frames of its size. The counter png_bytes is the
-// mean encoded size of a frame, so the two encoders' compression can be compared too.
+// DIR holds <set>_<W>x<H>.rgb files of whole W×H×3 frames for the sets "photo" and "noisy"
+// (bench/natural_frames.py writes them); each benchmark, named <encoder>/<set>_<W>x<H>, cycles
+// through the frames of its set and size. The counter png_bytes is the mean encoded size of a
+// frame, so the two encoders' compression can be compared too.
 #include <benchmark/benchmark.h>
 #include <png.h>
 #include <zlib.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <span>
 #include <string>
@@ -31,17 +34,20 @@ struct Frames {
   std::vector<std::vector<uint8_t>> pictures;
 };
 
-// Reads DIR/photo_<W>x<H>.rgb; an unreadable or empty file ends the program with a message.
-Frames load_frames(uint32_t width, uint32_t height) {
-  const std::string path =
-      frames_dir + "/photo_" + std::to_string(width) + "x" + std::to_string(height) + ".rgb";
+std::string case_name(const std::string& set, uint32_t width, uint32_t height) {
+  return set + "_" + std::to_string(width) + "x" + std::to_string(height);
+}
+
+// Reads DIR/<set>_<W>x<H>.rgb; an unreadable or empty file ends the program with a message.
+Frames load_frames(const std::string& set, uint32_t width, uint32_t height) {
+  const std::string path = frames_dir + "/" + case_name(set, width, height) + ".rgb";
   std::ifstream file(path, std::ios::binary);
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
                              std::istreambuf_iterator<char>());
   const size_t frame_bytes = size_t{3} * width * height;
   if (bytes.size() < frame_bytes) {
-    std::fprintf(stderr, "png_encoder_bench: %s holds no whole %ux%u frame\n", path.c_str(),
-                 width, height);
+    std::fprintf(stderr, "png_encoder_bench: %s holds no whole %ux%u frame\n", path.c_str(), width,
+                 height);
     std::exit(2);
   }
   Frames frames{width, height, {}};
@@ -87,12 +93,11 @@ void libpng_encode(const Frames& frames, const std::vector<uint8_t>& pixels,
 void report(benchmark::State& state, uint64_t encoded_bytes, const Frames& frames) {
   state.SetItemsProcessed(state.iterations());
   state.SetBytesProcessed(state.iterations() * int64_t{3} * frames.width * frames.height);
-  state.counters["png_bytes"] = benchmark::Counter(
-      static_cast<double>(encoded_bytes), benchmark::Counter::kAvgIterations);
+  state.counters["png_bytes"] =
+      benchmark::Counter(static_cast<double>(encoded_bytes), benchmark::Counter::kAvgIterations);
 }
 
-void BM_encode_png_rgb24(benchmark::State& state) {
-  const Frames frames = load_frames(state.range(0), state.range(1));
+void BM_encode_png_rgb24(benchmark::State& state, const Frames& frames) {
   data_daemon_bridge::PngScratch scratch;
   uint64_t encoded = 0;
   size_t next = 0;
@@ -104,8 +109,7 @@ void BM_encode_png_rgb24(benchmark::State& state) {
   report(state, encoded, frames);
 }
 
-void BM_libpng(benchmark::State& state) {
-  const Frames frames = load_frames(state.range(0), state.range(1));
+void BM_libpng(benchmark::State& state, const Frames& frames) {
   std::vector<uint8_t> out;
   uint64_t encoded = 0;
   size_t next = 0;
@@ -118,10 +122,23 @@ void BM_libpng(benchmark::State& state) {
 }
 
 // bench/report.py runs them with repetitions in a random order, so both see the same machine.
-BENCHMARK(BM_encode_png_rgb24)->Args({640, 480})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_libpng)->Args({640, 480})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_encode_png_rgb24)->Args({1920, 1080})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_libpng)->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+// The frames are loaded once, before any benchmark runs, and outlive them all.
+void register_benchmarks(std::vector<Frames>& all_frames) {
+  const char* sets[] = {"photo", "noisy"};
+  const uint32_t sizes[][2] = {{640, 480}, {1920, 1080}};
+  all_frames.reserve(std::size(sets) * std::size(sizes));
+  for (const char* set : sets) {
+    for (const auto& size : sizes) {
+      const Frames& frames = all_frames.emplace_back(load_frames(set, size[0], size[1]));
+      const std::string name = case_name(set, size[0], size[1]);
+      benchmark::RegisterBenchmark(("encode_png_rgb24/" + name).c_str(), BM_encode_png_rgb24,
+                                   std::cref(frames))
+          ->Unit(benchmark::kMillisecond);
+      benchmark::RegisterBenchmark(("libpng/" + name).c_str(), BM_libpng, std::cref(frames))
+          ->Unit(benchmark::kMillisecond);
+    }
+  }
+}
 
 }  // namespace
 
@@ -133,9 +150,11 @@ int main(int argc, char** argv) {
   if (frames_dir.empty()) {
     std::fprintf(stderr,
                  "usage: png_encoder_bench --frames=DIR [benchmark flags]\n"
-                 "DIR holds photo_<W>x<H>.rgb frames (bench/natural_frames.py DIR)\n");
+                 "DIR holds <set>_<W>x<H>.rgb frames (bench/natural_frames.py DIR)\n");
     return 2;
   }
+  std::vector<Frames> frames;
+  register_benchmarks(frames);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

@@ -1,11 +1,14 @@
 #include "png/png_encoder.h"
 
 #include <gtest/gtest.h>
-
 #include <zlib.h>
+
+#include <algorithm>
+#include <span>
 
 #include "data_daemon_shared/panic.h"
 #include "hex.h"
+#include "png/adler32.h"
 #include "png/png_crc.h"
 #include "test_support.h"
 
@@ -19,6 +22,11 @@ std::vector<uint8_t> encode(PngScratch& scratch, uint32_t width, uint32_t height
                             const std::vector<uint8_t>& pixels) {
   uint64_t n = encode_png_rgb24(scratch, width, height, pixels);
   return std::vector<uint8_t>(scratch.png.begin(), scratch.png.begin() + n);
+}
+
+// The band of filtered rows the scratch holds after an image: for a small picture, all of them.
+std::string filtered_hex(const PngScratch& scratch) {
+  return to_hex(std::vector<uint8_t>(scratch.filtered.begin(), scratch.filtered.end()));
 }
 
 std::vector<uint8_t> slice(const std::vector<uint8_t>& bytes, size_t from, size_t length) {
@@ -41,18 +49,60 @@ std::vector<uint8_t> inflate_idat(const std::vector<uint8_t>& png) {
   return out;
 }
 
-TEST(PngCrc, Table) {
-  EXPECT_EQ(PNG_CRC_TABLE[1], 0x77073096u);
-  EXPECT_EQ(PNG_CRC_TABLE[255], 0x2D02EF8Du);
+// The checksum's table, entry i being the register holding i after eight steps, shows as the
+// register after feeding byte i into a register of 0; then whole checksums, in one piece and in
+// parts.
+TEST(PngCrc, WorkedValues) {
+  const uint8_t one[] = {1};
+  const uint8_t all_ones[] = {255};
+  EXPECT_EQ(png_crc_update(0, one), 0x77073096u);
+  EXPECT_EQ(png_crc_update(0, all_ones), 0x2D02EF8Du);
   const std::vector<uint8_t> iend = {'I', 'E', 'N', 'D'};
   EXPECT_EQ(png_crc(iend), 0xAE426082u);
   EXPECT_EQ(png_crc({}), 0u);
+  const std::vector<uint8_t> ihdr = from_hex("49 48 44 52 00 00 02 80 00 00 01 E0 08 02 00 00 00");
+  EXPECT_EQ(png_crc(ihdr), 0xBAB34BB3u);
+  uint32_t reg = 0xFFFFFFFFu;
+  for (size_t at = 0; at < ihdr.size(); at += 5) {
+    reg = png_crc_update(reg, std::span(ihdr).subspan(at, std::min<size_t>(5, ihdr.size() - at)));
+  }
+  reg = png_crc_update(reg, {});
+  EXPECT_EQ(png_crc_final(reg), 0xBAB34BB3u);
+}
+
+// The zlib wrapper's checksum, which the encoder computes itself, against zlib's: lengths
+// around the encoder's units of 16 bytes and runs of 352, bytes of 255 that fill its sums the
+// most, every start offset within a unit, and the bytes fed whole and in uneven parts.
+TEST(Adler32, AgreesWithZlib) {
+  const std::string word = "Wikipedia";
+  EXPECT_EQ(
+      adler32_update(ADLER32_START, {reinterpret_cast<const uint8_t*>(word.data()), word.size()}),
+      0x11E60398u);
+  EXPECT_EQ(adler32_update(ADLER32_START, {}), 1u);
+
+  const std::vector<uint8_t> random = testing::noise(200'000, 3);
+  const std::vector<uint8_t> full(200'000, 0xFF);
+  for (const auto* bytes : {&random, &full}) {
+    for (size_t length : {1, 15, 16, 17, 351, 352, 353, 5552, 5553, 65536, 199'984}) {
+      for (size_t offset = 0; offset < 16; offset += 5) {
+        SCOPED_TRACE(std::to_string(length) + " bytes from " + std::to_string(offset));
+        const std::span<const uint8_t> part(bytes->data() + offset, length);
+        const uint32_t expected = static_cast<uint32_t>(adler32(1, part.data(), length));
+        EXPECT_EQ(adler32_update(ADLER32_START, part), expected);
+        uint32_t pieces = ADLER32_START;
+        for (size_t at = 0, piece = 1; at < length; at += piece, piece = piece * 3 + 2) {
+          pieces = adler32_update(pieces, part.subspan(at, std::min(piece, length - at)));
+        }
+        EXPECT_EQ(pieces, expected);
+      }
+    }
+  }
 }
 
 TEST(PngEncoder, OnePixel) {
   PngScratch scratch;
   std::vector<uint8_t> png = encode(scratch, 1, 1, {0x10, 0x20, 0x30});
-  EXPECT_EQ(to_hex(scratch.filtered), "02 10 20 30");
+  EXPECT_EQ(filtered_hex(scratch), "02 10 20 30");
   EXPECT_EQ(to_hex(slice(png, 0, 8)), "89 50 4E 47 0D 0A 1A 0A");
   EXPECT_EQ(to_hex(slice(png, 8, 25)),
             "00 00 00 0D 49 48 44 52 00 00 00 01 00 00 00 01 08 02 00 00 00 90 77 53 DE");
@@ -87,8 +137,35 @@ TEST(PngEncoder, FilterUpOnEveryRow) {
   PngScratch scratch;
   for (const auto& c : cases) {
     std::vector<uint8_t> png = encode(scratch, c.width, c.height, from_hex(c.pixels));
-    EXPECT_EQ(to_hex(scratch.filtered), c.filtered);
+    EXPECT_EQ(filtered_hex(scratch), c.filtered);
     EXPECT_EQ(to_hex(inflate_idat(png)), c.filtered);
+  }
+}
+
+// Every pair of a byte and the byte above it, in rows long enough for the filter's wide steps
+// and its tail, and spread over more than one band of rows.
+TEST(PngEncoder, FilterUpOfEveryBytePair) {
+  const uint32_t width = 21846;  // 65,538 bytes a row
+  const size_t stride = size_t{3} * width;
+  const uint32_t height = 2 * FILTER_BAND_BYTES / stride + 3;
+  std::vector<uint8_t> pixels(stride * height);
+  for (size_t j = 0; j < pixels.size(); ++j) {
+    const size_t r = j / stride, x = j % stride;
+    pixels[j] = static_cast<uint8_t>(r % 2 == 0 ? x : x >> 8);
+  }
+  PngScratch scratch;
+  const std::vector<uint8_t> filtered = inflate_idat(encode(scratch, width, height, pixels));
+  ASSERT_EQ(filtered.size(), height * (stride + 1));
+  for (size_t r = 0; r < height; ++r) {
+    SCOPED_TRACE("row " + std::to_string(r));
+    const uint8_t* line = filtered.data() + r * (stride + 1);
+    ASSERT_EQ(line[0], 0x02);
+    size_t wrong = 0;
+    for (size_t x = 0; x < stride; ++x) {
+      const uint8_t above = r == 0 ? 0 : pixels[(r - 1) * stride + x];
+      wrong += line[1 + x] != static_cast<uint8_t>(pixels[r * stride + x] - above);
+    }
+    EXPECT_EQ(wrong, 0u);
   }
 }
 
@@ -123,19 +200,73 @@ TEST(PngEncoder, ReusedScratchStillDecodes) {
   PngScratch scratch;
   std::vector<uint8_t> large = testing::noise(300 * 200 * 3, 2);
   std::vector<uint8_t> large_png = encode(scratch, 300, 200, large);
-  size_t room = scratch.deflate_out.size();
+  size_t room = scratch.png.size();
   EXPECT_GT(room, 300u * 200 * 3);  // noise does not compress: the room grew by doubling
 
   std::vector<uint8_t> small(7 * 5 * 3);
   for (size_t i = 0; i < small.size(); ++i) small[i] = static_cast<uint8_t>(i * 37);
   std::vector<uint8_t> small_png = encode(scratch, 7, 5, small);
-  EXPECT_EQ(scratch.deflate_out.size(), room);
+  EXPECT_EQ(scratch.png.size(), room);
   EXPECT_EQ(small_png.size(), be32(small_png, 33) + 57u);
 
   for (const auto& [png, pixels] : {std::pair{large_png, large}, std::pair{small_png, small}}) {
     testing::CommandResult decoded = testing::reference_decode_png(png);
     ASSERT_EQ(decoded.exit_status, 0) << decoded.errors;
     EXPECT_EQ(decoded.output, pixels);
+  }
+}
+
+// Pictures of the kinds a camera gives and of the shapes that stress the encoder's loops.
+std::vector<uint8_t> picture(std::string_view kind, uint32_t width, uint32_t height) {
+  const size_t size = size_t{3} * width * height;
+  if (kind == "noise") return testing::noise(size, 7);
+  std::vector<uint8_t> pixels(size);
+  if (kind == "flat") {
+    std::fill(pixels.begin(), pixels.end(), 0x5A);
+    return pixels;
+  }
+  // "camera": smooth gradients under a little sensor noise, so it compresses, but not to nothing.
+  const std::vector<uint8_t> grain = testing::noise(size, 11);
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x) {
+      for (uint32_t c = 0; c < 3; ++c) {
+        const size_t at = (size_t{y} * width + x) * 3 + c;
+        const uint32_t smooth = (x * 160 / width + y * 80 / height + c * 30) % 256;
+        pixels[at] = static_cast<uint8_t>(smooth + (grain[at] % 7));
+      }
+    }
+  }
+  return pixels;
+}
+
+// The encoder's exact output, pinned: the length and CRC-32 of whole PNG files, as this encoder
+// wrote them when these values were recorded. A faster encoder must write the same bytes. The
+// cases run on one scratch, so large and small pictures follow one another.
+TEST(PngEncoder, WritesTheSameBytesAsBefore) {
+  struct Case {
+    std::string_view kind;
+    uint32_t width, height;
+    uint64_t length;
+    uint32_t crc;
+  } cases[] = {
+      {"camera", 800, 600, 770609, 0xF4A7041F},  // many deflate blocks and window slides
+      {"flat", 1000, 700, 10805, 0xA4373445},    // longest matches, a tiny stream
+      {"noise", 640, 480, 922428, 0x61DDC590},  // does not compress: the output room grows the most
+      {"camera", 1, 20000, 39361, 0x75991FA2},  // many short rows
+      {"camera", 50000, 1, 87058, 0x7A3C276D},  // one long row
+      {"noise", 33, 17, 1768, 0xA9ABB35B},      // smaller than any buffer, after larger pictures
+      {"camera", 0, 3, 68, 0x047B20EC},         // rows of the filter byte alone
+      {"camera", 3, 0, 65, 0x82696C16},         // no rows at all
+  };
+  PngScratch scratch;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.kind) + " " + std::to_string(c.width) + "x" +
+                 std::to_string(c.height));
+    const std::vector<uint8_t> png =
+        encode(scratch, c.width, c.height, picture(c.kind, c.width, c.height));
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, png.data(), png.size()));
+    EXPECT_EQ(png.size(), c.length);
+    EXPECT_EQ(crc, c.crc);
   }
 }
 

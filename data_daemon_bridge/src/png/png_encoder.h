@@ -6,13 +6,14 @@
 
 #include <cstdint>
 #include <span>
-#include <string_view>
-#include <vector>
+
+#include "png/scratch_bytes.h"
 
 namespace data_daemon_bridge {
 
-// Reusable buffers and compressor of one thread. Buffers only grow, so after warm-up encoding
-// an image allocates nothing. Not shared: one thread, one image at a time.
+// Reusable buffers and compressor of one thread. Buffers only grow and are written over, never
+// cleared, so after warm-up encoding an image allocates nothing and touches no byte twice for
+// nothing. Not shared: one thread, one image at a time.
 class PngScratch {
  public:
   PngScratch();
@@ -20,11 +21,24 @@ class PngScratch {
   PngScratch(const PngScratch&) = delete;
   PngScratch& operator=(const PngScratch&) = delete;
 
-  std::vector<uint8_t> filtered;     // the filtered scanlines of the current image
-  std::vector<uint8_t> deflate_out;  // room offered to the compressor; never shortened
-  std::vector<uint8_t> png;          // the current image's PNG file (its first n bytes)
-  z_stream compressor;               // zlib wrapper, level 1, default strategy; reset per image
+  // The band of filtered scanlines being compressed: whole rows, as many as fit in
+  // FILTER_BAND_BYTES (at least one), so that the compressor reads them while they are still
+  // in the cache. After an image it holds that image's last band.
+  ScratchBytes filtered;
+  // The PNG file being built. The zlib stream is written straight into the IDAT chunk's place,
+  // so its length is the room offered to the stream plus the chunk framing around it; it keeps
+  // the length reached by earlier images and is never shortened. The image is its first n
+  // bytes.
+  ScratchBytes png;
+  // Raw deflate, level 1, default window, memory level and strategy; reset per image. The
+  // encoder writes the zlib wrapper around its output, and computes the wrapper's checksum
+  // faster than zlib would: together, the stream zlib makes at level 1 with its wrapper.
+  z_stream compressor;
 };
+
+// The size of a band of filtered rows: small enough to stay in the cache between the filter
+// writing it and the compressor reading it.
+inline constexpr size_t FILTER_BAND_BYTES = 64 * 1024;
 
 // The calling thread's scratch, created on its first use and kept until the thread ends.
 PngScratch& thread_png_scratch();
@@ -35,10 +49,5 @@ PngScratch& thread_png_scratch();
 // invariant and panics; the scratch is then reset by its next image.
 uint64_t encode_png_rgb24(PngScratch& scratch, uint32_t width, uint32_t height,
                           std::span<const uint8_t> pixels);
-
-// Appends one chunk: length (modulo 2^32), the 4-character type, the data, and the checksum of
-// type and data, numbers big-endian.
-void append_png_chunk(std::vector<uint8_t>& buffer, std::string_view type,
-                      std::span<const uint8_t> data);
 
 }  // namespace data_daemon_bridge
