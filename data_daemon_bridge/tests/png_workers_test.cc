@@ -20,6 +20,8 @@ using data_daemon_shared::FrameDtype;
 using data_daemon_shared::Result;
 using data_daemon_shared::Unit;
 
+std::vector<uint8_t> bytes_of(const PixelBytes& bytes) { return {bytes.begin(), bytes.end()}; }
+
 // Starts threads for real, but records what was asked and the name each thread shows; the
 // start whose name ends with fail_suffix fails instead. The record outlives the test's object,
 // since the threads it started never end.
@@ -84,7 +86,7 @@ std::vector<uint8_t> png_on_this_thread(uint32_t width, uint32_t height,
 std::shared_ptr<PngResultSlot> submit(PngJobQueue& queue, uint32_t width, uint32_t height,
                                       FrameDtype dtype, std::vector<uint8_t> pixels) {
   auto slot = std::make_shared<PngResultSlot>();
-  queue.push(PngJob(std::move(pixels), slot, width, height, dtype));
+  queue.push(PngJob(PixelBytes(pixels), slot, width, height, dtype));
   return slot;
 }
 
@@ -120,7 +122,7 @@ TEST(PngWorkers, ThreadsAreNamedByIndexAndServeTheQueue) {
   auto slot = submit(*queue, 4, 4, FrameDtype::Rgb8, rgb);
   PngOutcome outcome = slot->wait_take();
   ASSERT_TRUE(outcome);
-  EXPECT_EQ(outcome.value(), png_on_this_thread(4, 4, rgb));
+  EXPECT_EQ(bytes_of(outcome.value()), png_on_this_thread(4, 4, rgb));
 }
 
 TEST(PngWorkers, FailedStartIsLoggedAndSkipped) {
@@ -174,7 +176,7 @@ TEST(PngWorkers, EachSlotReceivesItsOwnFrame) {
   for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
     PngOutcome outcome = it->slot->wait_take();
     ASSERT_TRUE(outcome) << outcome.error().reason;
-    EXPECT_EQ(outcome.value(), png_on_this_thread(it->width, it->height, it->rgb))
+    EXPECT_EQ(bytes_of(outcome.value()), png_on_this_thread(it->width, it->height, it->rgb))
         << it->width << "x" << it->height;
     EXPECT_FALSE(it->slot->try_take());  // taking leaves the slot empty
   }
@@ -187,10 +189,10 @@ TEST(PngWorkers, NoThreadStartedLeavesEncodingToTheCaller) {
   });
   EXPECT_EQ(queue->worker_count(), 0u);
   auto slot = std::make_shared<PngResultSlot>();
-  run_png_job(PngJob({7, 8, 9}, slot, 1, 1, FrameDtype::Rgb8));
+  run_png_job(PngJob(PixelBytes(std::vector<uint8_t>{7, 8, 9}), slot, 1, 1, FrameDtype::Rgb8));
   std::optional<PngOutcome> outcome = slot->try_take();
   ASSERT_TRUE(outcome && *outcome);
-  EXPECT_EQ(outcome->value(), png_on_this_thread(1, 1, {7, 8, 9}));
+  EXPECT_EQ(bytes_of(outcome->value()), png_on_this_thread(1, 1, {7, 8, 9}));
 }
 
 TEST(PngWorkers, DepthJobIsConvertedBeforeEncoding) {
@@ -223,14 +225,14 @@ TEST(PngWorkers, AbortedFrameFailsItsSlotAndTheThreadGoesOn) {
             "encode_png_rgb24: pixel buffer of 11 bytes is too short for row 1 of a 2x2 picture");
   PngOutcome good_outcome = good->wait_take();
   ASSERT_TRUE(good_outcome);
-  EXPECT_EQ(good_outcome.value(), png_on_this_thread(2, 2, rgb));
+  EXPECT_EQ(bytes_of(good_outcome.value()), png_on_this_thread(2, 2, rgb));
 }
 
 TEST(PngResultSlot, AJobReleasedUnencodedFailsItsSlot) {
   auto slot = std::make_shared<PngResultSlot>();
   EXPECT_FALSE(slot->try_take());
   {
-    PngJob job({1, 2, 3}, slot, 1, 1, FrameDtype::Rgb8);
+    PngJob job(PixelBytes(std::vector<uint8_t>{1, 2, 3}), slot, 1, 1, FrameDtype::Rgb8);
     PngJob moved = std::move(job);  // only the last holder answers
     EXPECT_FALSE(slot->try_take());
   }
@@ -244,11 +246,11 @@ TEST(PngResultSlot, AJobReleasedUnencodedFailsItsSlot) {
 
 TEST(PngResultSlot, WaiterWakesWhenTheOutcomeIsStored) {
   auto slot = std::make_shared<PngResultSlot>();
-  std::thread producer([slot] { slot->store(std::vector<uint8_t>{4, 5}); });
+  std::thread producer([slot] { slot->store(PixelBytes(std::vector<uint8_t>{4, 5})); });
   PngOutcome outcome = slot->wait_take();
   producer.join();
   ASSERT_TRUE(outcome);
-  EXPECT_EQ(outcome.value(), (std::vector<uint8_t>{4, 5}));
+  EXPECT_EQ(bytes_of(outcome.value()), (std::vector<uint8_t>{4, 5}));
 }
 
 }  // namespace

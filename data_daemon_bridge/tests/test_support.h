@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -57,8 +58,8 @@ ProbedStream ffprobe_stream(const std::filesystem::path& chunk);
 // The PNGs decoded by Python's zlib and a few lines of Python (tests/png_reference_decode.py):
 // the raw RGB pixels of each in turn, or a failed result with the decoder's complaint.
 CommandResult reference_decode_pngs(const std::vector<std::vector<uint8_t>>& pngs);
-inline CommandResult reference_decode_png(const std::vector<uint8_t>& png) {
-  return reference_decode_pngs({png});
+inline CommandResult reference_decode_png(std::span<const uint8_t> png) {
+  return reference_decode_pngs({std::vector<uint8_t>(png.begin(), png.end())});
 }
 
 // Pseudo-random bytes, the same for the same seed.

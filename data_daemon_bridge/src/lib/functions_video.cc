@@ -51,7 +51,7 @@ PyObject* log_frame(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   frame.dtype = checked.value();
   if (auto failure = recordings_root_failure()) return raise(runtime_error(std::move(*failure)));
   frame.timestamp_s = timestamp_s ? *timestamp_s : static_cast<double>(frame.timestamp_ns) / 1e9;
-  frame.payload.assign(payload.bytes().begin(), payload.bytes().end());  // the one pixel copy
+  frame.payload = PixelBytes(payload.bytes());  // the one pixel copy
   frame.publish_timestamp_ns = publish_clock_ns();
 
   auto outcome = without_gil([&] { return log_frame_nogil(std::move(frame)); });

@@ -10,6 +10,7 @@
 #include "data_daemon_shared/envelope.h"
 #include "data_daemon_shared/result.h"
 #include "lib/python_error.h"
+#include "writer/pixel_bytes.h"
 
 namespace data_daemon_bridge {
 
@@ -22,7 +23,7 @@ struct FrameArgs {
   uint32_t width = 0;
   uint32_t height = 0;
   data_daemon_shared::FrameDtype dtype = data_daemon_shared::FrameDtype::Rgb8;
-  std::vector<uint8_t> payload;  // exactly width * height * bytes_per_pixel(dtype) bytes
+  PixelBytes payload;  // exactly width * height * bytes_per_pixel(dtype) bytes
   int64_t publish_timestamp_ns = 0;
   int64_t timestamp_ns = 0;
   double timestamp_s = 0;  // the caller's value, else timestamp_ns / 1e9

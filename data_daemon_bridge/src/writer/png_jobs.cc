@@ -33,7 +33,7 @@ PngOutcome PngResultSlot::wait_take() {
   return taken;
 }
 
-PngJob::PngJob(std::vector<uint8_t> pixels, std::shared_ptr<PngResultSlot> slot, uint32_t width,
+PngJob::PngJob(PixelBytes pixels, std::shared_ptr<PngResultSlot> slot, uint32_t width,
                uint32_t height, data_daemon_shared::FrameDtype dtype)
     : pixels(std::move(pixels)),
       width(width),

@@ -15,6 +15,7 @@
 
 #include "data_daemon_shared/envelope.h"
 #include "data_daemon_shared/result.h"
+#include "writer/pixel_bytes.h"
 
 namespace data_daemon_bridge {
 
@@ -24,7 +25,7 @@ struct PngFailure {
 };
 
 // What a slot hands the writer: the complete PNG file, or the frame's failure.
-using PngOutcome = data_daemon_shared::Result<std::vector<uint8_t>, PngFailure>;
+using PngOutcome = data_daemon_shared::Result<PixelBytes, PngFailure>;
 
 // One frame's result. Shared by exactly two holders: the frame's PngJob (its compression thread
 // stores once) and the writer's pending entry (the writer is the only one who takes or waits).
@@ -54,7 +55,7 @@ class PngResultSlot {
 // without an answer.
 class PngJob {
  public:
-  PngJob(std::vector<uint8_t> pixels, std::shared_ptr<PngResultSlot> slot, uint32_t width,
+  PngJob(PixelBytes pixels, std::shared_ptr<PngResultSlot> slot, uint32_t width,
          uint32_t height, data_daemon_shared::FrameDtype dtype);
   ~PngJob();
   PngJob(PngJob&&) noexcept = default;
@@ -64,7 +65,7 @@ class PngJob {
 
   // The payload as received: RGB24 for Rgb8, little-endian depth samples otherwise; exactly
   // width × height × bytes_per_pixel(dtype) bytes.
-  std::vector<uint8_t> pixels;
+  PixelBytes pixels;
   uint32_t width;
   uint32_t height;
   data_daemon_shared::FrameDtype dtype;

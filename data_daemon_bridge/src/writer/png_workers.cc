@@ -28,7 +28,7 @@ PngOutcome encode_job(const PngJob& job) {
   }
   PngScratch& scratch = thread_png_scratch();
   uint64_t n = encode_png_rgb24(scratch, job.width, job.height, image);
-  return std::vector<uint8_t>(scratch.png.begin(), scratch.png.begin() + n);
+  return PixelBytes(std::span(scratch.png).first(n));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,7 +66,7 @@ struct SharedStream {
 // chunk when none is open, writes the frame, and seals the chunk when a limit is reached. Every
 // announcement is sent on the data publisher channel after the stream's lock is released.
 // Failures are logged and drop only the frame (or chunk) concerned.
-void write_stream_frame(PendingFrame frame, std::vector<uint8_t> png);
+void write_stream_frame(PendingFrame frame, std::span<const uint8_t> png);
 
 // Finishes the open chunk and returns its announcement; none when no chunk was open or finishing
 // the file failed (then its frames are forgotten and the file stays as far as it was written).

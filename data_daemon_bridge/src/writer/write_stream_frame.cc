@@ -112,7 +112,7 @@ bool chunk_limit_reached(const StreamState& state, int64_t publish_timestamp_ns)
 
 // Steps 3 to 8 under the stream's mutex; the announcements to send once it is released.
 std::vector<Envelope> write_locked(StreamState& state, const PendingFrame& frame,
-                                   const std::vector<uint8_t>& png) {
+                                   std::span<const uint8_t> png) {
   std::vector<Envelope> records;
   auto seal_into_records = [&] {
     if (auto record = seal_chunk(state, frame.robot_id, frame.robot_instance, frame.data_type,
@@ -162,7 +162,7 @@ std::vector<Envelope> write_locked(StreamState& state, const PendingFrame& frame
 
 }  // namespace
 
-void write_stream_frame(PendingFrame frame, std::vector<uint8_t> png) {
+void write_stream_frame(PendingFrame frame, std::span<const uint8_t> png) {
   std::shared_ptr<SharedStream> stream = find_or_create_stream(frame);
   if (!stream) {
     emit_event(EventLevel::Error, WRITER_LOG_TARGET,

@@ -9,6 +9,7 @@
 #include "data_daemon_shared/envelope.h"
 #include "data_daemon_shared/result.h"
 #include "publisher/channel.h"
+#include "writer/pixel_bytes.h"
 
 namespace data_daemon_bridge {
 
@@ -19,7 +20,7 @@ struct VideoFrame {
   std::string name;
   // The pixels; log_frame guarantees width * height * bytes_per_pixel(dtype) bytes, the writer
   // checks again. Its length is what the frame counts against the queue's memory cap.
-  std::vector<uint8_t> payload;
+  PixelBytes payload;
   int64_t robot_instance = 0;
   int64_t publish_timestamp_ns = 0;  // the producer's publish clock at the log_frame call
   int64_t timestamp_ns = 0;          // capture time

@@ -143,7 +143,7 @@ void WriterLoop::write_pending(PendingFrame frame, PngOutcome outcome) {
                {{"error", outcome.error().reason}, {"sensor_name", frame.name}});
     return;
   }
-  write_stream_frame(std::move(frame), std::move(outcome).value());
+  write_stream_frame(std::move(frame), outcome.value());
 }
 
 void WriterLoop::serve_flush(FlushSource barrier) {

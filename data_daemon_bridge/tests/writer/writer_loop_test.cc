@@ -96,8 +96,8 @@ TEST_F(WriterLoopTest, FramesOfTwoCamerasBecomeChunksThatDecodeToTheirPixels) {
     rgb.push_back(video_frame("decode", "rgb", t + k * 33'000'000, 8, 6, FrameDtype::Rgb8, k));
     depth.push_back(
         video_frame("decode", "depth", t + k * 33'000'000, 4, 4, FrameDtype::DepthF32, 100 + k));
-    ASSERT_FALSE(enqueue_writer_job(*queue, rgb.back()));
-    ASSERT_FALSE(enqueue_writer_job(*queue, depth.back()));
+    ASSERT_FALSE(enqueue_writer_job(*queue, testing::copy_of(rgb.back())));
+    ASSERT_FALSE(enqueue_writer_job(*queue, testing::copy_of(depth.back())));
   }
   serve_barrier<FlushSource>(*queue, loop, "decode");
 
@@ -134,7 +134,7 @@ TEST_F(WriterLoopTest, FramesOfTwoCamerasBecomeChunksThatDecodeToTheirPixels) {
 TEST_F(WriterLoopTest, FrameOfTheWrongSizeIsDroppedAndTheNextGoesOn) {
   WriterLoop loop(queue, spawn_png_workers(2));
   VideoFrame short_frame = video_frame("size", "cam", now(), 640, 480, FrameDtype::Rgb8, 1);
-  short_frame.payload.pop_back();
+  short_frame.payload = PixelBytes(std::span(short_frame.payload).first(640 * 480 * 3 - 1));
   VideoFrame overflowing = video_frame("size", "cam", now(), 1, 1, FrameDtype::Rgb8, 1);
   overflowing.width = overflowing.height = 4'294'967'295u;
   overflowing.dtype = FrameDtype::DepthF32;
@@ -173,7 +173,7 @@ class ManualPngThreads {
   static void finish(PngJob& job) {
     PngScratch scratch;
     uint64_t n = encode_png_rgb24(scratch, job.width, job.height, job.pixels);
-    job.deliver(std::vector<uint8_t>(scratch.png.begin(), scratch.png.begin() + n));
+    job.deliver(PixelBytes(std::span(scratch.png).first(n)));
   }
 };
 
@@ -346,7 +346,7 @@ TEST_F(WriterLoopTest, IdleSweepSealsOnlyUnfedChunksOldEnough) {
   auto write = [](const std::string& name, int64_t publish, int64_t ts) {
     PendingFrame frame = testing::pending_frame(name, publish, ts);
     frame.robot_id = "sweep";
-    write_stream_frame(std::move(frame), {1, 2, 3});
+    write_stream_frame(std::move(frame), std::vector<uint8_t>{1, 2, 3});
   };
   auto sweep = [&] {
     loop.idle_sweep();

@@ -18,7 +18,7 @@ VideoFrame frame_of(uint64_t bytes, std::string name = "cam") {
   frame.robot_id = "r";
   frame.data_type = "RGB_IMAGES";
   frame.name = std::move(name);
-  frame.payload.resize(bytes);
+  frame.payload = PixelBytes(std::vector<uint8_t>(bytes));
   return frame;
 }
 

@@ -131,7 +131,7 @@ TEST_F(WriterStart, WithoutCompressionThreadsTheWriterEncodesTheFramesItself) {
     for (uint32_t k = 0; k < MAX_PENDING_PNG_JOBS + 3; ++k) {
       frames.push_back(testing::video_frame("inline", "cam", t + k * 1'000'000, 4, 3,
                                             data_daemon_shared::FrameDtype::Rgb8, k));
-      CHILD_CHECK(!enqueue_writer_job(*queue, frames.back()));
+      CHILD_CHECK(!enqueue_writer_job(*queue, testing::copy_of(frames.back())));
     }
     auto [reply, waiter] = make_channel<Unit>();
     CHILD_CHECK(!enqueue_writer_job(*queue, FlushSource{std::move(reply), "inline", 1}));

@@ -121,13 +121,29 @@ VideoFrame video_frame(const std::string& robot_id, const std::string& name,
   frame.width = width;
   frame.height = height;
   frame.dtype = dtype;
-  frame.payload = noise(size_t{width} * height * bytes_per_pixel(dtype), seed);
+  std::vector<uint8_t> pixels = noise(size_t{width} * height * bytes_per_pixel(dtype), seed);
+  frame.payload = PixelBytes(pixels);
   return frame;
+}
+
+VideoFrame copy_of(const VideoFrame& frame) {
+  VideoFrame copy{.robot_id = frame.robot_id,
+                  .data_type = frame.data_type,
+                  .name = frame.name,
+                  .payload = PixelBytes(std::span(frame.payload)),
+                  .robot_instance = frame.robot_instance,
+                  .publish_timestamp_ns = frame.publish_timestamp_ns,
+                  .timestamp_ns = frame.timestamp_ns,
+                  .timestamp_s = frame.timestamp_s,
+                  .width = frame.width,
+                  .height = frame.height,
+                  .dtype = frame.dtype};
+  return copy;
 }
 
 std::vector<uint8_t> encode_frame_png(const VideoFrame& frame) {
   std::vector<uint8_t> rgb = frame.dtype == data_daemon_shared::FrameDtype::Rgb8
-                                 ? frame.payload
+                                 ? std::vector<uint8_t>(frame.payload.begin(), frame.payload.end())
                                  : depth_to_rgb24(frame.dtype, frame.width, frame.height,
                                                   frame.payload);
   PngScratch scratch;

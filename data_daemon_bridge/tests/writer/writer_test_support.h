@@ -59,4 +59,7 @@ VideoFrame video_frame(const std::string& robot_id, const std::string& name,
 // The PNG the compression threads make of a frame (depth frames mapped to RGB first).
 std::vector<uint8_t> encode_frame_png(const VideoFrame& frame);
 
+// A copy of frame, pixels included (a frame's pixels move; tests keep what they sent).
+VideoFrame copy_of(const VideoFrame& frame);
+
 }  // namespace data_daemon_bridge::testing
