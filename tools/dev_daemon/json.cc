@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "data_daemon_shared/hex.h"
+
 namespace dev_daemon {
 
 std::string json_string(std::string_view text) {
@@ -29,13 +31,7 @@ std::string json_string(std::string_view text) {
 }
 
 std::string json_hex(std::span<const uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0xF];
-  }
-  return out + "\"";
+  return "\"" + data_daemon_shared::to_hex(bytes, data_daemon_shared::HexForm::Packed) + "\"";
 }
 
 std::string json_number(double value) {
