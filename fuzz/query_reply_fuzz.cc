@@ -6,16 +6,15 @@
 #include <cstdlib>
 #include <span>
 
-#include "data_daemon_shared/postcard.h"
 #include "data_daemon_shared/query.h"
+#include "unicode_text.h"
 
 using namespace data_daemon_shared;
 
 namespace {
 
 void check_text(const std::string& text) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  if (!postcard::is_valid_utf8({bytes, text.size()})) std::abort();
+  if (!is_valid_utf8(text)) std::abort();
 }
 
 void check_error(const CodecError& error) {

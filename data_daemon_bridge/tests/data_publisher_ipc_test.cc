@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "data_daemon_shared/envelope.h"
+#include "data_daemon_shared/hex.h"
 #include "publisher/data_publisher.h"
 #include "publisher/sample_envelopes.h"
 #include "support/child_process.h"
@@ -27,7 +28,8 @@ using testing::helper_path;
 constexpr const char* kCommands = "quillspan/data_daemon/commands";
 
 std::string hex(const Envelope& envelope) {
-  return testing::hex_text(data_daemon_shared::encode_envelope(envelope).value());
+  return data_daemon_shared::to_hex(data_daemon_shared::encode_envelope(envelope).value(),
+                                    data_daemon_shared::HexForm::Packed);
 }
 
 JsonSample json_sample(const std::string& name, const std::string& payload) {

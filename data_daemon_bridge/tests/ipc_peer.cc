@@ -22,9 +22,11 @@
 
 #include "data_daemon_ipc/publish_subscribe.h"
 #include "data_daemon_ipc/request_response.h"
-#include "support/hex_text.h"
+#include "data_daemon_shared/hex.h"
 
 using namespace data_daemon_ipc;
+using data_daemon_shared::HexForm;
+using data_daemon_shared::to_hex;
 
 namespace {
 
@@ -43,8 +45,6 @@ void say(const std::string& line) {
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
 }
-
-using data_daemon_bridge::testing::hex_text;
 
 volatile sig_atomic_t drain_requested = 0;
 
@@ -96,13 +96,13 @@ int main(int argc, char** argv) {
         pause_or_give_up();
         continue;
       }
-      say(hex_text(sample->payload()));
+      say(to_hex(sample->payload(), HexForm::Packed));
       ++received;
     }
     const auto drain_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
     while (std::chrono::steady_clock::now() < drain_end) {
       auto sample = get(subscriber.receive(), "receive");
-      if (sample) say("extra " + hex_text(sample->payload()));
+      if (sample) say("extra " + to_hex(sample->payload(), HexForm::Packed));
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     say("done");

@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "data_daemon_ipc/request_response.h"
+#include "data_daemon_shared/hex.h"
 #include "data_daemon_shared/postcard.h"
-#include "support/hex_text.h"
 
 using namespace data_daemon_ipc;
 namespace postcard = data_daemon_shared::postcard;
@@ -43,14 +43,6 @@ template <class T>
 T get(IpcResult<T> result, const char* what) {
   if (!result) fail(std::string(what) + ": " + result.error().text);
   return std::move(result).value();
-}
-
-std::vector<uint8_t> from_hex(std::string_view text) {
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i + 1 < text.size(); i += 2) {
-    out.push_back(static_cast<uint8_t>(std::stoul(std::string(text.substr(i, 2)), nullptr, 16)));
-  }
-  return out;
 }
 
 // The reply of `action` to `request`, or nothing for "drop".
@@ -70,7 +62,11 @@ std::optional<std::vector<uint8_t>> reply_for(std::string_view action,
     postcard::put_text(out, arg);
     return out;
   }
-  if (kind == "bytes") return from_hex(arg);
+  if (kind == "bytes") {
+    auto bytes = data_daemon_shared::parse_hex(arg);
+    if (!bytes) fail("not hex: " + std::string(arg));
+    return bytes;
+  }
 
   auto id = postcard::Reader(request).u64();
   if (!id) fail("request is not a request id");
@@ -111,7 +107,9 @@ int main(int argc, char** argv) {
       continue;
     }
     const auto arrived = std::chrono::steady_clock::now();
-    std::printf("request %s\n", data_daemon_bridge::testing::hex_text(request->payload()).c_str());
+    const auto request_hex =
+        data_daemon_shared::to_hex(request->payload(), data_daemon_shared::HexForm::Packed);
+    std::printf("request %s\n", request_hex.c_str());
     std::fflush(stdout);
 
     std::string_view action = actions[std::min(n++, actions.size() - 1)];

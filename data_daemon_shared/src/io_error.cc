@@ -19,18 +19,25 @@ IoError IoError::from_errno(int code) {
 
 IoError IoError::invalid_utf8() { return IoError{IoErrorKind::InvalidData, 0}; }
 
-std::string IoError::display_text() const {
-  if (kind == IoErrorKind::InvalidData) return "stream did not contain valid UTF-8";
+std::optional<std::string> strerror_text(int code) {
   char buffer[256];
-  // strerror_r in its POSIX form, as portable code must call it; the GNU form returns the text.
+  // The POSIX form returns a status and fills buffer; the GNU form returns the text, which may or
+  // may not live in buffer. Telling them apart by the result's type needs no platform test.
   auto text = [&](auto result) -> const char* {
     if constexpr (std::is_same_v<decltype(result), int>) {
-      return result == 0 ? buffer : "unknown error";
+      return result == 0 ? buffer : nullptr;
     } else {
       return result;
     }
   }(strerror_r(code, buffer, sizeof buffer));
-  return std::string(text) + " (os error " + std::to_string(code) + ")";
+  if (text == nullptr) return std::nullopt;
+  return std::string(text);
+}
+
+std::string IoError::display_text() const {
+  if (kind == IoErrorKind::InvalidData) return "stream did not contain valid UTF-8";
+  const std::string text = strerror_text(code).value_or("unknown error");
+  return text + " (os error " + std::to_string(code) + ")";
 }
 
 }  // namespace data_daemon_shared

@@ -1,5 +1,7 @@
 #include "data_daemon_shared/postcard.h"
 
+#include "unicode_text.h"
+
 namespace data_daemon_shared::postcard {
 
 Result<uint64_t, CodecError> Reader::varint(size_t max_bytes, uint8_t max_last) {
@@ -53,9 +55,10 @@ Result<std::string, CodecError> Reader::text() {
   if (!length) return Err(length.error());
   if (length.value() > remaining()) return Err(decode_error(kCodeUnexpectedEnd));
   const auto bytes = input_.subspan(pos_, length.value());
-  if (!is_valid_utf8(bytes)) return Err(decode_error(kCodeBadUtf8));
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (!is_valid_utf8(text)) return Err(decode_error(kCodeBadUtf8));
   pos_ += bytes.size();
-  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return std::string(text);
 }
 
 Result<bool, CodecError> Reader::option_tag() {
@@ -64,40 +67,6 @@ Result<bool, CodecError> Reader::option_tag() {
   if (tag > 1) return Err(decode_error(kCodeBadOption));
   ++pos_;
   return tag == 1;
-}
-
-bool is_valid_utf8(std::span<const uint8_t> bytes) {
-  size_t i = 0;
-  const size_t n = bytes.size();
-  while (i < n) {
-    const uint8_t b = bytes[i];
-    if (b < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t len;
-    uint8_t lo = 0x80, hi = 0xBF;  // bounds of the second byte
-    if (b >= 0xC2 && b <= 0xDF) {
-      len = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      len = 3;
-      if (b == 0xE0) lo = 0xA0;  // overlong
-      if (b == 0xED) hi = 0x9F;  // surrogates
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      len = 4;
-      if (b == 0xF0) lo = 0x90;  // overlong
-      if (b == 0xF4) hi = 0x8F;  // above U+10FFFF
-    } else {
-      return false;
-    }
-    if (n - i < len) return false;
-    if (bytes[i + 1] < lo || bytes[i + 1] > hi) return false;
-    for (size_t k = 2; k < len; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return false;
-    }
-    i += len;
-  }
-  return true;
 }
 
 }  // namespace data_daemon_shared::postcard

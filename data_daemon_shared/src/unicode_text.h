@@ -7,6 +7,8 @@
 
 namespace data_daemon_shared {
 
+// True when text is well-formed UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
+// The one check for both the configuration's texts and the wire format's (postcard.h).
 bool is_valid_utf8(std::string_view text);
 
 // True for the Unicode White_Space characters: U+0009 to U+000D, U+0020, U+0085, U+00A0,

@@ -51,6 +51,10 @@ TEST(EncodeEnvelope, WholeEnvelopesMatchTheWireForm) {
   for (const auto& c : cases) {
     EXPECT_EQ(encoded_hex(c.envelope), to_hex(from_hex(c.hex))) << c.label;
     EXPECT_EQ(encoded_hex(c.envelope), encoded_hex(c.envelope)) << c.label << " twice";
+    auto decoded = decode_envelope(from_hex(c.hex));
+    ASSERT_TRUE(decoded.ok()) << c.label << ": " << decoded.error().display_text();
+    EXPECT_EQ(decoded.value().envelope, c.envelope) << c.label;
+    EXPECT_EQ(decoded.value().trailing, 0u) << c.label;
   }
 }
 
@@ -121,6 +125,164 @@ TEST(EncodeEnvelope, NonFiniteSecondsAreSentUnchanged) {
     EXPECT_EQ(encoded_hex(BatchedData{"", 0, "", 0, 0, c.value, {}}),
               "04 00 00 00 00 00 01 " + std::string(c.hex) + " 00");
   }
+}
+
+// Every field set away from its default, so that a field the encoder and the decoder both skipped
+// would still show.
+TEST(DecodeEnvelope, EveryVariantReadsBackWhatWasEncoded) {
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const std::string long_text(300, 'x');
+  const Envelope cases[] = {
+      StartRecording{"arm", -3, "r\u00E9", "d1", "set \U0001F600", kMin, kMax, "cloud"},
+      StartRecording{"arm", 0, std::nullopt, std::nullopt, std::nullopt, 1, 2, std::nullopt},
+      StartRecording{"arm", 0, "", "", "", 0, 0, ""},
+      StopRecording{long_text, kMax, kMin, -1},
+      CancelRecording{"", kMin, kMax},
+      Data{"arm", 1, "T", "n", 5, 4, -kInf, bytes_of("{\"a\":[1,2]}")},
+      Data{"arm", 1, "T", std::nullopt, 5, 4, std::nullopt, {}},
+      Data{"arm", 1, "T", "", 5, 4, 0.1, std::vector<uint8_t>(200, 0xFF)},
+      BatchedData{.robot_id = "arm",
+                  .robot_instance = 2,
+                  .data_type = "JOINTS",
+                  .publish_timestamp_ns = 7,
+                  .timestamp_ns = 6,
+                  .timestamp_s = 1e300,
+                  .samples = {{"j1", bytes_of("x")}, {std::nullopt, {}}, {"", bytes_of("yz")}}},
+      BatchedData{"arm", 2, "JOINTS", 7, 6, std::nullopt, {}},
+      VideoChunkReady{.robot_id = "r",
+                      .robot_instance = -1,
+                      .data_type = "DEPTH_IMAGES",
+                      .name = "cam",
+                      .chunk_start_ns = kMax,
+                      .writer_thread_id = kMin,
+                      .producer_pid = 4294967295u,
+                      .width = 1920,
+                      .height = 1080,
+                      .bytes_written = std::numeric_limits<uint64_t>::max(),
+                      .frame_count = 3,
+                      .frame_timestamps_ns = {kMin, 0, kMax},
+                      .frame_timestamps_s = {kInf, -0.5, 2.0},
+                      .dtype = FrameDtype::DepthF32,
+                      .frame_offsets_us = {0, 1, 4294967295u}},
+      VideoChunkReady{.robot_id = "r",
+                      .robot_instance = 1,
+                      .data_type = "RGB_IMAGES",
+                      .name = std::nullopt,
+                      .chunk_start_ns = 2,
+                      .writer_thread_id = 3,
+                      .producer_pid = 4,
+                      .width = 5,
+                      .height = 6,
+                      .bytes_written = 7,
+                      .frame_count = 0,
+                      .frame_timestamps_ns = {},
+                      .frame_timestamps_s = {},
+                      .dtype = FrameDtype::DepthF16,
+                      .frame_offsets_us = {}},
+      RefreshConfig{},
+      SourceFlushed{"arm", -7, kMin, 4294967295u},
+      VideoHeartbeat{"arm", kMax, 300, 1},
+  };
+  for (const auto& envelope : cases) {
+    const auto bytes = encode_envelope(envelope).value();
+    SCOPED_TRACE(to_hex(bytes));
+    auto decoded = decode_envelope(bytes);
+    ASSERT_TRUE(decoded.ok()) << decoded.error().display_text();
+    EXPECT_EQ(decoded.value().envelope.index(), envelope.index());
+    EXPECT_EQ(decoded.value().envelope, envelope);
+    EXPECT_EQ(decoded.value().trailing, 0u);
+  }
+
+  // NaN equals nothing, so its bit pattern is checked by encoding once more.
+  VideoChunkReady nan;
+  nan.frame_count = 1;
+  nan.frame_timestamps_ns = {0};
+  nan.frame_timestamps_s = {std::nan("")};
+  nan.frame_offsets_us = {0};
+  const auto bytes = encode_envelope(nan).value();
+  auto decoded = decode_envelope(bytes);
+  ASSERT_TRUE(decoded.ok());
+  EXPECT_EQ(to_hex(encode_envelope(decoded.value().envelope).value()), to_hex(bytes));
+}
+
+TEST(DecodeEnvelope, EveryCutShortEnvelopeIsRefused) {
+  VideoChunkReady chunk;
+  chunk.robot_id = "r";
+  chunk.name = "cam";
+  chunk.frame_count = 2;
+  chunk.frame_timestamps_ns = {490, 491};
+  chunk.frame_timestamps_s = {1.5, 2.5};
+  chunk.dtype = FrameDtype::DepthF16;
+  chunk.frame_offsets_us = {0, 10};
+  const auto whole = encode_envelope(chunk).value();
+  for (size_t length = 0; length < whole.size(); ++length) {
+    auto decoded = decode_envelope(std::span(whole).first(length));
+    ASSERT_FALSE(decoded.ok()) << length;
+    EXPECT_EQ(decoded.error(),
+              EnvelopeDecodeError::read_failed({CodecErrorKind::Decode, kCodeUnexpectedEnd}))
+        << length;
+  }
+}
+
+TEST(DecodeEnvelope, BytesThatAreNoEnvelope) {
+  const auto codec = [](uint8_t code) {
+    return EnvelopeDecodeError::read_failed({CodecErrorKind::Decode, code});
+  };
+  const struct {
+    const char* label;
+    const char* hex;
+    EnvelopeDecodeError error;
+    const char* text;
+  } cases[] = {
+      {"empty", "", codec(kCodeUnexpectedEnd),
+       "failed to decode envelope: Hit the end of buffer, expected more data"},
+      {"variant past the last", "09", EnvelopeDecodeError::unknown_variant(9),
+       "unknown envelope variant index 9"},
+      {"largest variant index", "FF FF FF FF 0F", EnvelopeDecodeError::unknown_variant(4294967295u),
+       "unknown envelope variant index 4294967295"},
+      {"variant index too long", "FF FF FF FF 10", codec(kCodeBadVarint),
+       "failed to decode envelope: Found a varint that didn't terminate. Is the usize too big for "
+       "this platform?"},
+      {"robot id not UTF-8", "02 02 FF FE 00 00", codec(kCodeBadUtf8),
+       "failed to decode envelope: Tried to parse invalid utf-8"},
+      {"surrogate in a sample name", "04 01 61 00 00 00 00 00 01 01 03 ED A0 80 00",
+       codec(kCodeBadUtf8), "failed to decode envelope: Tried to parse invalid utf-8"},
+      {"option tag 2", "00 01 61 00 02", codec(kCodeBadOption),
+       "failed to decode envelope: Found an Option discriminant that wasn't 0 or 1"},
+      {"robot instance too long", "01 01 61 FF FF FF FF FF FF FF FF FF 02 00 00",
+       codec(kCodeBadVarint),
+       "failed to decode envelope: Found a varint that didn't terminate. Is the usize too big for "
+       "this platform?"},
+      {"dtype past the last", "05 01 72 00 01 44 00 00 00 00 00 00 00 00 00 00 03 00",
+       EnvelopeDecodeError::unknown_dtype(3), "unknown frame dtype index 3"},
+      // A count far beyond the input is refused when the elements run out, not allocated.
+      {"sequence longer than the input",
+       "05 01 72 00 01 44 00 00 00 00 00 00 00 00 FF FF FF FF FF FF FF FF FF 01 00",
+       codec(kCodeUnexpectedEnd),
+       "failed to decode envelope: Hit the end of buffer, expected more data"},
+  };
+  for (const auto& c : cases) {
+    auto decoded = decode_envelope(from_hex(c.hex));
+    ASSERT_FALSE(decoded.ok()) << c.label;
+    EXPECT_EQ(decoded.error(), c.error) << c.label;
+    EXPECT_EQ(decoded.error().display_text(), c.text) << c.label;
+  }
+}
+
+TEST(DecodeEnvelope, ExtraBytesAreCountedAndNonMinimalVarintsRead) {
+  auto refresh = decode_envelope(from_hex("06 AB CD"));
+  ASSERT_TRUE(refresh.ok());
+  EXPECT_EQ(refresh.value().envelope, Envelope(RefreshConfig{}));
+  EXPECT_EQ(refresh.value().trailing, 2u);
+
+  // The variant index 81 00, robot_instance 81 00 and publish_timestamp_ns 80 80 00 are longer
+  // than they need be.
+  auto stop = decode_envelope(from_hex("81 00 01 61 81 00 80 80 00 02 FF"));
+  ASSERT_TRUE(stop.ok()) << stop.error().display_text();
+  EXPECT_EQ(stop.value().envelope, Envelope(StopRecording{"a", -1, 0, 1}));
+  EXPECT_EQ(stop.value().trailing, 1u);
 }
 
 TEST(FrameDtype, SizesAndNames) {

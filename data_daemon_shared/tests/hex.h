@@ -1,31 +1,29 @@
-// Hex text <-> bytes for the byte-exact tables of the tests.
+// Hex text <-> bytes for the byte-exact tables of the tests, in the spaced form ("00 03 6D").
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <sstream>
+#include <cstdlib>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "data_daemon_shared/hex.h"
+
 namespace data_daemon_shared::testing {
 
-// "00 03 6D" -> {0x00, 0x03, 0x6D}; spaces are ignored.
+// "00 03 6D" -> {0x00, 0x03, 0x6D}. A table entry that is not hex stops the test program.
 inline std::vector<uint8_t> from_hex(const std::string& text) {
-  std::vector<uint8_t> out;
-  std::istringstream in(text);
-  std::string byte;
-  while (in >> byte) out.push_back(static_cast<uint8_t>(std::stoul(byte, nullptr, 16)));
-  return out;
+  auto bytes = parse_hex(text);
+  if (!bytes) {
+    std::fprintf(stderr, "not hex: \"%s\"\n", text.c_str());
+    std::abort();
+  }
+  return *std::move(bytes);
 }
 
-inline std::string to_hex(const std::vector<uint8_t>& bytes) {
-  std::string out;
-  char buf[4];
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", bytes[i]);
-    out += buf;
-  }
-  return out;
+inline std::string to_hex(std::span<const uint8_t> bytes) {
+  return data_daemon_shared::to_hex(bytes, HexForm::Spaced);
 }
 
 }  // namespace data_daemon_shared::testing

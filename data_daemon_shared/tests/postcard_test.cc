@@ -63,7 +63,7 @@ TEST(Postcard, SignedFloatAndByteFieldsReadBackAsWritten) {
   EXPECT_EQ(bytes_reader.bytes().error().code, kCodeUnexpectedEnd);
 }
 
-TEST(Postcard, Utf8Validation) {
+TEST(Postcard, TextsMustBeUtf8) {
   struct Case {
     const char* hex;
     bool valid;
@@ -82,7 +82,16 @@ TEST(Postcard, Utf8Validation) {
       {"FF FE", false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(is_valid_utf8(from_hex(c.hex)), c.valid) << c.hex;
+    Bytes out;
+    put_bytes(out, from_hex(c.hex));
+    Reader reader(out);
+    auto text = reader.text();
+    EXPECT_EQ(text.ok(), c.valid) << c.hex;
+    if (text.ok()) {
+      EXPECT_EQ(to_hex(Bytes(text.value().begin(), text.value().end())), c.hex);
+    } else {
+      EXPECT_EQ(text.error().code, kCodeBadUtf8) << c.hex;
+    }
   }
 }
 

@@ -2,40 +2,18 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
+
+#include "data_daemon_shared/hex.h"
+#include "data_daemon_shared/quoted.h"
 
 namespace dev_daemon {
 
 std::string json_string(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(c));
-          out += buf;
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
+  return data_daemon_shared::quoted(text, data_daemon_shared::QuoteForm::Json);
 }
 
 std::string json_hex(std::span<const uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0xF];
-  }
-  return out + "\"";
+  return "\"" + data_daemon_shared::to_hex(bytes, data_daemon_shared::HexForm::Packed) + "\"";
 }
 
 std::string json_number(double value) {

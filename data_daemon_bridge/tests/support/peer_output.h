@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "support/child_process.h"
-#include "support/hex_text.h"
 
 namespace data_daemon_bridge::testing {
 

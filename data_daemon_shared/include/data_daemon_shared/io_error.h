@@ -1,9 +1,15 @@
 // IoError: an operating-system I/O failure with its kind and errno code.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace data_daemon_shared {
+
+// The system's own text for an errno value ("No space left on device", ...), or nothing where the
+// system has none for it. The one call of strerror_r: IoError shows its text, and so do the
+// bridge's error values and log events (port/system_error.h).
+std::optional<std::string> strerror_text(int code);
 
 enum class IoErrorKind { NotFound, PermissionDenied, AlreadyExists, InvalidData, Other };
 

@@ -97,7 +97,8 @@ class Reader {
   Result<double, CodecError> f64();
   // A length-prefixed byte string, copied out of the buffer.
   Result<Bytes, CodecError> bytes();
-  // A length-prefixed UTF-8 text, copied out of the buffer.
+  // A length-prefixed UTF-8 text (no overlongs, no surrogates, nothing above U+10FFFF), copied
+  // out of the buffer.
   Result<std::string, CodecError> text();
   // The option tag: true when a value follows.
   Result<bool, CodecError> option_tag();
@@ -112,8 +113,5 @@ class Reader {
 };
 
 inline CodecError decode_error(uint8_t code) { return {CodecErrorKind::Decode, code}; }
-
-// True when bytes form valid UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
-bool is_valid_utf8(std::span<const uint8_t> bytes);
 
 }  // namespace data_daemon_shared::postcard
