@@ -20,7 +20,7 @@ import time
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tools"))
 
-from local_daemon import LocalDaemon  # noqa: E402
+from local_daemon import DevDaemon  # noqa: E402
 
 ROBOT = "bench-cam"
 SAMPLE_HZ = 1999
@@ -142,16 +142,16 @@ def main(argv):
     if len(argv) not in (2, 3):
         sys.exit(__doc__)
     frames = int(argv[2]) if len(argv) == 3 else 150
-    with LocalDaemon(argv[1]) as daemon, tempfile.TemporaryDirectory() as scratch:
+    with DevDaemon(argv[1]) as daemon, tempfile.TemporaryDirectory() as scratch:
         data = pathlib.Path(scratch, "perf.data")
         control, ack = pathlib.Path(scratch, "control"), pathlib.Path(scratch, "ack")
         os.mkfifo(control)
         os.mkfifo(ack)
         subprocess.run(
             ["perf", "record", "-q", "-e", "cpu-clock", "-F", str(SAMPLE_HZ), "-D", "-1",
-             f"--control=fifo:{control},{ack}", "-o", str(data), "--", daemon.python,
+             f"--control=fifo:{control},{ack}", "-o", str(data), "--", sys.executable,
              str(HERE / "profile_video.py"), "--workload", str(frames), str(control), str(ack)],
-            cwd=daemon.workdir, env=daemon.child_env(), check=True)
+            cwd=daemon.sandbox.path, env=daemon.child_env(), check=True)
         report(read_samples(data), 2 * frames)
     return 0
 

@@ -17,7 +17,7 @@ import tempfile
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tools"))
 
-from local_daemon import LocalDaemon  # noqa: E402
+from local_daemon import DevDaemon  # noqa: E402
 
 # (item, script, the development daemon's options)
 PYTHON_BENCHMARKS = (
@@ -35,7 +35,7 @@ PYTHON_BENCHMARKS = (
 def run_python_benchmark(build_dir, script, daemon_options=()):
     """The script's rows. It finds the build tree in DDB_BUILD_DIR and its daemon's options, as
     a JSON list, in DDB_DAEMON_OPTIONS."""
-    with LocalDaemon(build_dir, *daemon_options) as daemon:
+    with DevDaemon(build_dir, *daemon_options) as daemon:
         output = daemon.run_python(HERE / script, DDB_BUILD_DIR=build_dir,
                                    DDB_DAEMON_OPTIONS=json.dumps(daemon_options))
     return [json.loads(line) for line in output.splitlines() if line.startswith("{")]

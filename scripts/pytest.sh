@@ -8,17 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$(cd "$1" && pwd)
 sanitize=${2:-}
 
-# The tests' IPC files live in a directory of this run (tests/python/conftest.py), their shared
-# memory under a prefix derived from its name; both are removed when the run ends.
-sandbox=$(mktemp -d /tmp/ddb-pytest-XXXXXX)
-prefix="ddbpy${sandbox##*-}_"
-cleanup() {
-  rm -f /dev/shm/"$prefix"* 2>/dev/null || true
-  rm -rf "$sandbox"
-}
-trap cleanup EXIT
-
-env_vars=(DDB_BUILD_DIR="$dir" DDB_IPC_SANDBOX="$sandbox")
+env_vars=(DDB_BUILD_DIR="$dir")
 if [ "$sanitize" = address ]; then
   preload="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)"
   # The interpreter's own allocations at exit are not the module's leaks; the system allocator
@@ -34,7 +24,9 @@ while IFS='=' read -r python _; do
   [ -n "$python" ] || continue
   echo "== pytest: $("$python" -c 'import sys; print(sys.version.split()[0])') ($python)"
   rc=0
-  env "${env_vars[@]}" "$python" -m pytest -q -p no:cacheprovider "$root/tests/python" || rc=$?
+  # Each run in an IPC sandbox of its own, removed once the interpreter has exited.
+  "$python" "$root/tools/ipc_sandbox.py" \
+    env "${env_vars[@]}" "$python" -m pytest -q -p no:cacheprovider "$root/tests/python" || rc=$?
   # 5: no tests were collected, which is no failure.
   if [ "$rc" -ne 0 ] && [ "$rc" -ne 5 ]; then status=$rc; fi
 done <"$dir/python-modules.txt"

@@ -19,7 +19,7 @@ import sys
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 
-from local_daemon import LocalDaemon, is_variant  # noqa: E402
+from local_daemon import DevDaemon, is_variant  # noqa: E402
 
 SESSION = pathlib.Path(__file__).resolve().parent / "main_job_session.py"
 
@@ -149,7 +149,7 @@ def main(argv):
     parser.add_argument("--seconds", type=float, default=6.0)
     args = parser.parse_args(argv[1:])
 
-    with LocalDaemon(args.build_dir, "--version-text", "dev-main-job", "--recording-id",
+    with DevDaemon(args.build_dir, "--version-text", "dev-main-job", "--recording-id",
                      "rec-main-job-1") as daemon:
         print(f"main job: development daemon up, recordings root {daemon.recordings_root}")
         print(f"main job: recording for {args.seconds:g} s (joints 50 x 500 Hz, JSON 50 Hz, "
@@ -170,7 +170,7 @@ def main(argv):
                                      "StopRecording", timeout=5.0)
         except RuntimeError as error:
             print(f"main job: {error}")
-        envelopes = daemon.envelopes()
+        envelopes = daemon.all_envelopes()
         logged = report["logged"]
         summary = Summary()
 

@@ -1,6 +1,6 @@
 // The command link on the real service names, against the development daemon in another
-// process. These tests share the services, so CMake runs them one at a time, in a directory
-// whose iceoryx2 configuration keeps them apart from other trees' suites.
+// process. Each test process has an IPC namespace of its own (support/ipc_sandbox_main.cc), in
+// which it and the daemons it starts are alone on those names.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <atomic>
 #include <barrier>
-#include <latch>
 #include <chrono>
+#include <latch>
 #include <map>
 #include <string>
 #include <thread>
@@ -17,9 +17,9 @@
 
 #include "data_daemon_ipc/publish_subscribe.h"
 #include "data_daemon_shared/envelope.h"
+#include "data_daemon_shared/panic.h"
 #include "data_daemon_shared/query.h"
 #include "gtest/gtest.h"
-#include "data_daemon_shared/panic.h"
 #include "publisher/ipc_handles.h"
 #include "publisher/ipc_handles_cell.h"
 #include "publisher/publish.h"
@@ -202,7 +202,8 @@ TEST(CommandLink, AFailedBuildIsRetriedInFullOnTheNextCallAndASuccessfulOneNever
       auto name = data_daemon_ipc::ServiceName::create(kCommandsService).value();
       auto settings = kCommandsServiceSettings;
       settings.enable_safe_overflow = true;
-      auto rival = data_daemon_ipc::PortFactoryPublishSubscribe::open_or_create(node, name, settings);
+      auto rival =
+          data_daemon_ipc::PortFactoryPublishSubscribe::open_or_create(node, name, settings);
       ASSERT_TRUE(rival.ok()) << rival.error().text;
 
       auto failed = publish_envelope(cancel("x", 1));

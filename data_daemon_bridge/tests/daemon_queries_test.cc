@@ -14,7 +14,6 @@
 
 #include "data_daemon_shared/query.h"
 #include "support/child_process.h"
-#include "support/ipc_sandbox.h"
 #include "support/peer_output.h"
 
 namespace data_daemon_bridge {
@@ -29,8 +28,6 @@ constexpr const char* kRecordingIds = "quillspan/data_daemon/recording_ids";
 
 class DaemonQueries : public ::testing::Test {
  protected:
-  void SetUp() override { testing::enter_ipc_sandbox(); }
-
   // A query peer on `service` carrying out `actions`, serving once this returns.
   std::unique_ptr<ChildProcess> peer(const char* service, std::vector<std::string> actions) {
     std::vector<std::string> argv = {helper_path("query_peer"), service};

@@ -14,7 +14,6 @@
 #include "support/child_process.h"
 #include "support/event_capture.h"
 #include "support/forked_child.h"
-#include "support/ipc_sandbox.h"
 #include "support/peer_output.h"
 
 namespace data_daemon_bridge {
@@ -61,8 +60,6 @@ bool queue_json(const std::string& name, const std::string& payload) {
 
 class DataPublisherIpc : public ::testing::Test {
  protected:
-  void SetUp() override { testing::enter_ipc_sandbox(); }
-
   // A command subscriber that prints `count` envelopes and exits.
   static std::unique_ptr<ChildProcess> daemon(int count) {
     return testing::start_ready_peer(

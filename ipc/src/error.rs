@@ -17,7 +17,9 @@ pub struct ddb_ipc_error {
     pub text: [c_char; ERROR_TEXT_CAPACITY],
 }
 
-fn write_error(error: *mut ddb_ipc_error, text: &str) {
+/// # Safety
+/// `error` is null or valid for writing a `ddb_ipc_error`.
+unsafe fn write_error(error: *mut ddb_ipc_error, text: &str) {
     if error.is_null() {
         return;
     }
@@ -25,8 +27,7 @@ fn write_error(error: *mut ddb_ipc_error, text: &str) {
     while !text.is_char_boundary(end) {
         end -= 1;
     }
-    // SAFETY: the caller passes a valid, writable ddb_ipc_error or null (checked above).
-    let out = unsafe { &mut (*error).text };
+    let out = &mut (*error).text;
     for (slot, byte) in out.iter_mut().zip(text.as_bytes()[..end].iter()) {
         *slot = *byte as c_char;
     }
@@ -46,7 +47,10 @@ fn panic_text(payload: &(dyn Any + Send)) -> String {
 
 /// Runs one exported call: installs the logger first, turns `Err(text)` into `DDB_IPC_FAILED`
 /// and a panic into `DDB_IPC_PANIC`, each with its text in `error`.
-pub fn guard<F: FnOnce() -> Result<(), String>>(error: *mut ddb_ipc_error, call: F) -> i32 {
+///
+/// # Safety
+/// `error` is null or valid for writing a `ddb_ipc_error`.
+pub unsafe fn guard<F: FnOnce() -> Result<(), String>>(error: *mut ddb_ipc_error, call: F) -> i32 {
     crate::log::install_once();
     match catch_unwind(AssertUnwindSafe(call)) {
         Ok(Ok(())) => DDB_IPC_OK,
@@ -62,20 +66,23 @@ pub fn guard<F: FnOnce() -> Result<(), String>>(error: *mut ddb_ipc_error, call:
 }
 
 /// Releases a boxed handle; a panic in its Drop is swallowed (there is no one to report it to).
-pub fn drop_box<T>(handle: *mut T) {
+///
+/// # Safety
+/// `handle` is null or a handle that `put` made, not released before and not used after.
+pub unsafe fn drop_box<T>(handle: *mut T) {
     if handle.is_null() {
         return;
     }
     crate::log::install_once();
-    // SAFETY: handle came from Box::into_raw in this crate and is released only once (the
-    // header's contract).
-    let _ = catch_unwind(AssertUnwindSafe(|| drop(unsafe { Box::from_raw(handle) })));
+    let _ = catch_unwind(AssertUnwindSafe(|| drop(Box::from_raw(handle))));
 }
 
 /// Stores a new handle in the caller's out-parameter.
-pub fn put<T>(out: *mut *mut T, value: T) {
-    // SAFETY: the caller passes a valid, writable out-parameter.
-    unsafe { *out = Box::into_raw(Box::new(value)) };
+///
+/// # Safety
+/// `out` is valid for writing a pointer.
+pub unsafe fn put<T>(out: *mut *mut T, value: T) {
+    *out = Box::into_raw(Box::new(value));
 }
 
 /// The display text of an iceoryx2 error: what the C++ side carries unchanged.

@@ -9,9 +9,13 @@
 //! - The log forwarding of `log.rs` is installed before the first iceoryx2 call of the process.
 //! - Handles are boxed iceoryx2 objects. Ports, samples, requests and responses of the `ipc`
 //!   service type are bound to the thread that created them; the caller keeps them there.
+//!
+//! Every exported function that reads or writes through a pointer it is given is `unsafe`, and
+//! its `# Safety` section says what the caller must hold. The exported functions are this
+//! crate's public interface, re-exported below, so that clippy holds each of them to that.
 
 #![allow(non_camel_case_types)]
-#![allow(clippy::missing_safety_doc)]
+#![deny(clippy::missing_safety_doc)]
 
 mod error;
 mod log;
@@ -21,3 +25,6 @@ mod request_response;
 
 pub use error::ddb_ipc_error;
 pub use log::ddb_ipc_set_log_callback;
+pub use node::*;
+pub use publish_subscribe::*;
+pub use request_response::*;

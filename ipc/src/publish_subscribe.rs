@@ -43,6 +43,11 @@ fn unable_to_deliver(strategy: i32) -> UnableToDeliverStrategy {
 }
 
 /// Settings are applied in the order of the struct's fields, then `open_or_create`.
+///
+/// # Safety
+/// `node` is a live node from `ddb_ipc_node_create`, `name` a live service name from
+/// `ddb_ipc_service_name_new` and `settings` a readable settings struct; `out` is valid for
+/// writing a pointer; `error` is null or valid for writing a `ddb_ipc_error`.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_publish_subscribe_open_or_create(
     node: *const ddb_ipc_node,
@@ -68,13 +73,18 @@ pub unsafe extern "C" fn ddb_ipc_publish_subscribe_open_or_create(
     })
 }
 
+/// # Safety
+/// `factory` is null or a live port factory from `ddb_ipc_publish_subscribe_open_or_create`,
+/// not used afterwards.
 #[no_mangle]
-pub extern "C" fn ddb_ipc_port_factory_publish_subscribe_drop(
+pub unsafe extern "C" fn ddb_ipc_port_factory_publish_subscribe_drop(
     factory: *mut ddb_ipc_port_factory_publish_subscribe,
 ) {
     drop_box(factory);
 }
 
+/// # Safety
+/// `factory` is a live port factory from `ddb_ipc_publish_subscribe_open_or_create`.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_port_factory_publish_subscribe_number_of_subscribers(
     factory: *const ddb_ipc_port_factory_publish_subscribe,
@@ -84,6 +94,10 @@ pub unsafe extern "C" fn ddb_ipc_port_factory_publish_subscribe_number_of_subscr
 }
 
 /// Allocation strategy Static: the loan capacity is `initial_max_slice_len` and never grows.
+///
+/// # Safety
+/// `factory` is a live port factory from `ddb_ipc_publish_subscribe_open_or_create`; `out` is
+/// valid for writing a pointer; `error` is null or valid for writing a `ddb_ipc_error`. The publisher is bound to the calling thread.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_publisher_create(
     factory: *const ddb_ipc_port_factory_publish_subscribe,
@@ -106,11 +120,16 @@ pub unsafe extern "C" fn ddb_ipc_publisher_create(
     })
 }
 
+/// # Safety
+/// `publisher` is null or a live publisher made on the calling thread, not used afterwards.
 #[no_mangle]
-pub extern "C" fn ddb_ipc_publisher_drop(publisher: *mut ddb_ipc_publisher) {
+pub unsafe extern "C" fn ddb_ipc_publisher_drop(publisher: *mut ddb_ipc_publisher) {
     drop_box(publisher);
 }
 
+/// # Safety
+/// `publisher` is a live publisher made on the calling thread; `out` and `payload` are valid
+/// for writing a pointer; `error` is null or valid for writing a `ddb_ipc_error`. The sample is bound to the calling thread.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_publisher_loan_slice_uninit(
     publisher: *const ddb_ipc_publisher,
@@ -130,7 +149,11 @@ pub unsafe extern "C" fn ddb_ipc_publisher_loan_slice_uninit(
     })
 }
 
-/// Consumes the sample, also on failure. REQUIRES: every payload byte was written.
+/// Consumes the sample, also on failure.
+///
+/// # Safety
+/// `sample` is a live sample loaned on the calling thread, every byte of its payload written,
+/// and not used afterwards; `subscribers_reached` is valid for writing a `u64`; `error` is null or valid for writing a `ddb_ipc_error`.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_sample_mut_send(
     sample: *mut ddb_ipc_sample_mut_uninit,
@@ -145,12 +168,18 @@ pub unsafe extern "C" fn ddb_ipc_sample_mut_send(
     })
 }
 
+/// # Safety
+/// `sample` is null or a live sample loaned on the calling thread, not used afterwards.
 #[no_mangle]
-pub extern "C" fn ddb_ipc_sample_mut_drop(sample: *mut ddb_ipc_sample_mut_uninit) {
+pub unsafe extern "C" fn ddb_ipc_sample_mut_drop(sample: *mut ddb_ipc_sample_mut_uninit) {
     drop_box(sample);
 }
 
 /// The subscriber's buffer size is the service's `subscriber_max_buffer_size`.
+///
+/// # Safety
+/// `factory` is a live port factory from `ddb_ipc_publish_subscribe_open_or_create`; `out` is
+/// valid for writing a pointer; `error` is null or valid for writing a `ddb_ipc_error`. The subscriber is bound to the calling thread.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_subscriber_create(
     factory: *const ddb_ipc_port_factory_publish_subscribe,
@@ -164,12 +193,19 @@ pub unsafe extern "C" fn ddb_ipc_subscriber_create(
     })
 }
 
+/// # Safety
+/// `subscriber` is null or a live subscriber made on the calling thread, not used afterwards.
 #[no_mangle]
-pub extern "C" fn ddb_ipc_subscriber_drop(subscriber: *mut ddb_ipc_subscriber) {
+pub unsafe extern "C" fn ddb_ipc_subscriber_drop(subscriber: *mut ddb_ipc_subscriber) {
     drop_box(subscriber);
 }
 
 /// Non-blocking: `*out` is null when no sample is waiting.
+///
+/// # Safety
+/// `subscriber` is a live subscriber made on the calling thread; `out` and `payload` are valid
+/// for writing a pointer, `payload_len` for writing a `u64`; `error` is null or valid for writing a `ddb_ipc_error`. The sample is bound to the
+/// calling thread, and the payload is valid until the sample is released.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_subscriber_receive(
     subscriber: *const ddb_ipc_subscriber,
@@ -189,7 +225,9 @@ pub unsafe extern "C" fn ddb_ipc_subscriber_receive(
     })
 }
 
+/// # Safety
+/// `sample` is null or a live sample received on the calling thread, not used afterwards.
 #[no_mangle]
-pub extern "C" fn ddb_ipc_sample_drop(sample: *mut ddb_ipc_sample) {
+pub unsafe extern "C" fn ddb_ipc_sample_drop(sample: *mut ddb_ipc_sample) {
     drop_box(sample);
 }

@@ -38,6 +38,11 @@ pub struct ddb_ipc_request_response_settings {
 }
 
 /// Settings are applied in the order of the struct's fields, then `open_or_create`.
+///
+/// # Safety
+/// `node` is a live node from `ddb_ipc_node_create`, `name` a live service name from
+/// `ddb_ipc_service_name_new` and `settings` a readable settings struct; `out` is valid for
+/// writing a pointer; `error` is null or valid for writing a `ddb_ipc_error`.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_request_response_open_or_create(
     node: *const ddb_ipc_node,
@@ -61,14 +66,21 @@ pub unsafe extern "C" fn ddb_ipc_request_response_open_or_create(
     })
 }
 
+/// # Safety
+/// `factory` is null or a live port factory from `ddb_ipc_request_response_open_or_create`, not
+/// used afterwards.
 #[no_mangle]
-pub extern "C" fn ddb_ipc_port_factory_request_response_drop(
+pub unsafe extern "C" fn ddb_ipc_port_factory_request_response_drop(
     factory: *mut ddb_ipc_port_factory_request_response,
 ) {
     drop_box(factory);
 }
 
 /// Allocation strategy Static; the unable-to-deliver strategy is the library's configured one.
+///
+/// # Safety
+/// `factory` is a live port factory from `ddb_ipc_request_response_open_or_create`; `out` is
+/// valid for writing a pointer; `error` is null or valid for writing a `ddb_ipc_error`. The client is bound to the calling thread.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_client_create(
     factory: *const ddb_ipc_port_factory_request_response,
@@ -89,11 +101,16 @@ pub unsafe extern "C" fn ddb_ipc_client_create(
     })
 }
 
+/// # Safety
+/// `client` is null or a live client made on the calling thread, not used afterwards.
 #[no_mangle]
-pub extern "C" fn ddb_ipc_client_drop(client: *mut ddb_ipc_client) {
+pub unsafe extern "C" fn ddb_ipc_client_drop(client: *mut ddb_ipc_client) {
     drop_box(client);
 }
 
+/// # Safety
+/// `client` is a live client made on the calling thread; `out` and `payload` are valid for
+/// writing a pointer; `error` is null or valid for writing a `ddb_ipc_error`. The request is bound to the calling thread.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_client_loan_slice_uninit(
     client: *const ddb_ipc_client,
@@ -110,7 +127,12 @@ pub unsafe extern "C" fn ddb_ipc_client_loan_slice_uninit(
     })
 }
 
-/// Consumes the request, also on failure. REQUIRES: every payload byte was written.
+/// Consumes the request, also on failure.
+///
+/// # Safety
+/// `request` is a live request loaned on the calling thread, every byte of its payload
+/// written, and not used afterwards; `out` is valid for writing a pointer; `error` is null or valid for writing a `ddb_ipc_error`. The pending
+/// response is bound to the calling thread.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_request_mut_send(
     request: *mut ddb_ipc_request_mut_uninit,
@@ -125,12 +147,19 @@ pub unsafe extern "C" fn ddb_ipc_request_mut_send(
     })
 }
 
+/// # Safety
+/// `request` is null or a live request loaned on the calling thread, not used afterwards.
 #[no_mangle]
-pub extern "C" fn ddb_ipc_request_mut_drop(request: *mut ddb_ipc_request_mut_uninit) {
+pub unsafe extern "C" fn ddb_ipc_request_mut_drop(request: *mut ddb_ipc_request_mut_uninit) {
     drop_box(request);
 }
 
 /// Non-blocking: `*out` is null when no response is waiting.
+///
+/// # Safety
+/// `pending` is a live pending response made on the calling thread; `out` and `payload` are
+/// valid for writing a pointer, `payload_len` for writing a `u64`; `error` is null or valid for writing a `ddb_ipc_error`. The response is bound
+/// to the calling thread, and the payload is valid until the response is released.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_pending_response_receive(
     pending: *const ddb_ipc_pending_response,
@@ -150,17 +179,26 @@ pub unsafe extern "C" fn ddb_ipc_pending_response_receive(
     })
 }
 
+/// # Safety
+/// `pending` is null or a live pending response made on the calling thread, not used
+/// afterwards.
 #[no_mangle]
-pub extern "C" fn ddb_ipc_pending_response_drop(pending: *mut ddb_ipc_pending_response) {
+pub unsafe extern "C" fn ddb_ipc_pending_response_drop(pending: *mut ddb_ipc_pending_response) {
     drop_box(pending);
 }
 
+/// # Safety
+/// `response` is null or a live response received on the calling thread, not used afterwards.
 #[no_mangle]
-pub extern "C" fn ddb_ipc_response_drop(response: *mut ddb_ipc_response) {
+pub unsafe extern "C" fn ddb_ipc_response_drop(response: *mut ddb_ipc_response) {
     drop_box(response);
 }
 
 /// Allocation strategy Static: `initial_max_slice_len` bounds every response's length.
+///
+/// # Safety
+/// `factory` is a live port factory from `ddb_ipc_request_response_open_or_create`; `out` is
+/// valid for writing a pointer; `error` is null or valid for writing a `ddb_ipc_error`. The server is bound to the calling thread.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_server_create(
     factory: *const ddb_ipc_port_factory_request_response,
@@ -181,12 +219,19 @@ pub unsafe extern "C" fn ddb_ipc_server_create(
     })
 }
 
+/// # Safety
+/// `server` is null or a live server made on the calling thread, not used afterwards.
 #[no_mangle]
-pub extern "C" fn ddb_ipc_server_drop(server: *mut ddb_ipc_server) {
+pub unsafe extern "C" fn ddb_ipc_server_drop(server: *mut ddb_ipc_server) {
     drop_box(server);
 }
 
 /// Non-blocking: `*out` is null when no request is waiting.
+///
+/// # Safety
+/// `server` is a live server made on the calling thread; `out` and `payload` are valid for
+/// writing a pointer, `payload_len` for writing a `u64`; `error` is null or valid for writing a `ddb_ipc_error`. The request is bound to the
+/// calling thread, and the payload is valid until the request is released.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_server_receive(
     server: *const ddb_ipc_server,
@@ -206,11 +251,16 @@ pub unsafe extern "C" fn ddb_ipc_server_receive(
     })
 }
 
+/// # Safety
+/// `request` is null or a live request received on the calling thread, not used afterwards.
 #[no_mangle]
-pub extern "C" fn ddb_ipc_active_request_drop(request: *mut ddb_ipc_active_request) {
+pub unsafe extern "C" fn ddb_ipc_active_request_drop(request: *mut ddb_ipc_active_request) {
     drop_box(request);
 }
 
+/// # Safety
+/// `request` is a live request received on the calling thread; `out` and `payload` are valid
+/// for writing a pointer; `error` is null or valid for writing a `ddb_ipc_error`. The response is bound to the calling thread.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_active_request_loan_slice_uninit(
     request: *const ddb_ipc_active_request,
@@ -227,7 +277,11 @@ pub unsafe extern "C" fn ddb_ipc_active_request_loan_slice_uninit(
     })
 }
 
-/// Consumes the response, also on failure. REQUIRES: every payload byte was written.
+/// Consumes the response, also on failure.
+///
+/// # Safety
+/// `response` is a live response loaned on the calling thread, every byte of its payload
+/// written, and not used afterwards; `error` is null or valid for writing a `ddb_ipc_error`.
 #[no_mangle]
 pub unsafe extern "C" fn ddb_ipc_response_mut_send(
     response: *mut ddb_ipc_response_mut_uninit,
@@ -240,7 +294,9 @@ pub unsafe extern "C" fn ddb_ipc_response_mut_send(
     })
 }
 
+/// # Safety
+/// `response` is null or a live response loaned on the calling thread, not used afterwards.
 #[no_mangle]
-pub extern "C" fn ddb_ipc_response_mut_drop(response: *mut ddb_ipc_response_mut_uninit) {
+pub unsafe extern "C" fn ddb_ipc_response_mut_drop(response: *mut ddb_ipc_response_mut_uninit) {
     drop_box(response);
 }

@@ -582,45 +582,35 @@ PUBLISHING = """
 """
 
 
-def ipc_config_value(key):
-    """A value of this session's IPC configuration (conftest.private_ipc_namespace)."""
-    config = pathlib.Path("config", "iceoryx2.toml").read_text()
-    return config.split(f'{key} = "')[1].split('"')[0]
-
-
-def ipc_prefix():
-    return ipc_config_value("prefix")
-
-
-def session_nodes():
+def session_nodes(sandbox):
     """The files in which the IPC library keeps its record of this session's nodes (one
     directory a node, with lock files beside it), under the session's own root path."""
-    prefix = ipc_prefix()
     found = set()
-    for directory, _, files in os.walk(os.path.join(ipc_config_value("root-path"), "nodes")):
-        found.update(os.path.join(directory, f) for f in files if f.startswith(prefix))
+    for directory, _, files in os.walk(sandbox.root_path / "nodes"):
+        found.update(os.path.join(directory, f) for f in files if f.startswith(sandbox.prefix))
     return found
 
 
-def session_shared_memory():
-    return {f.name for f in pathlib.Path("/dev/shm").iterdir() if f.name.startswith(ipc_prefix())}
+def session_shared_memory(sandbox):
+    return {path.name for path in sandbox.shared_memory()}
 
 
-def test_producer_killed_mid_publish(daemon, producers):
-    baseline_nodes, baseline_memory = session_nodes(), session_shared_memory()
+def test_producer_killed_mid_publish(daemon, producers, private_ipc_namespace):
+    sandbox = private_ipc_namespace
+    baseline_nodes, baseline_memory = session_nodes(sandbox), session_shared_memory(sandbox)
     # The producer to be killed publishes as long as it lives, 64 KiB samples on two threads.
     killed = producers(PUBLISHING.replace("int(sys.argv[3])", "10**9").replace(
         "sys.argv[2]", '"killed"'))
     assert killed.read() == {"started": True}
     drain(daemon, lambda e: len(joint_values([e], "killed")) >= 1)
-    killed_nodes = session_nodes() - baseline_nodes
-    killed_memory = session_shared_memory() - baseline_memory
+    killed_nodes = session_nodes(sandbox) - baseline_nodes
+    killed_memory = session_shared_memory(sandbox) - baseline_memory
     killed.process.send_signal(signal.SIGKILL)
     killed.process.wait()
     assert killed_nodes and killed_memory
     # What the killed process held stays behind: its nodes' records and its shared memory.
-    left_nodes = session_nodes() & killed_nodes
-    left_memory = session_shared_memory() & killed_memory
+    left_nodes = session_nodes(sandbox) & killed_nodes
+    left_memory = session_shared_memory(sandbox) & killed_memory
     assert left_nodes == killed_nodes and left_memory
 
     # The next producer works in full: the library removes the dead process's resources when the
@@ -630,8 +620,8 @@ def test_producer_killed_mid_publish(daemon, producers):
     assert following.read() == {"started": True}
     assert following.read() == {"stopped": True}
     assert "Traceback" not in following.finish()
-    assert not session_nodes() & killed_nodes
-    assert not session_shared_memory() & killed_memory
+    assert not session_nodes(sandbox) & killed_nodes
+    assert not session_shared_memory(sandbox) & killed_memory
 
     seen = set()
 

@@ -15,6 +15,10 @@ namespace data_daemon_bridge::testing {
 
 namespace {
 
+// Names the sandbox to the test programs a test process starts, such as the child a death test
+// runs in: they join it rather than make one that their _exit would leave behind.
+constexpr const char* kInheritedSandbox = "DDB_TEST_IPC_SANDBOX";
+
 std::string sandbox_dir;
 std::string sandbox_prefix;
 pid_t sandbox_owner = 0;
@@ -39,6 +43,13 @@ void remove_sandbox() {
 void enter_ipc_sandbox() {
   static std::once_flag once;
   std::call_once(once, [] {
+    if (const char* inherited = std::getenv(kInheritedSandbox); inherited && *inherited) {
+      if (chdir(inherited) != 0) {
+        std::perror("ipc sandbox");
+        std::abort();
+      }
+      return;
+    }
     char dir[] = "/tmp/ddb-ipc-XXXXXX";
     if (mkdtemp(dir) == nullptr) {
       std::perror("mkdtemp");
@@ -52,12 +63,13 @@ void enter_ipc_sandbox() {
     sandbox_dir = dir;
     // The random part of the directory's name keeps the prefix apart from that of an earlier
     // process with the same id whose files a crash left behind.
-    sandbox_prefix = "ddbt" + sandbox_dir.substr(sandbox_dir.size() - 6) + "_";
+    sandbox_prefix = "ddb" + sandbox_dir.substr(sandbox_dir.size() - 6) + "_";
     sandbox_owner = getpid();
     std::ofstream(config_dir + "/iceoryx2.toml")
         << "[global]\nroot-path = \"" << sandbox_dir << "/iceoryx2/\"\nprefix = \""
         << sandbox_prefix << "\"\n";
     std::atexit(remove_sandbox);
+    setenv(kInheritedSandbox, dir, 1);
   });
 }
 

@@ -61,7 +61,7 @@ void ddb_ipc_cleanup_dead_nodes(void);
 bool ddb_ipc_node_handles_termination_requests(const ddb_ipc_node* node);
 void ddb_ipc_node_drop(ddb_ipc_node* node);
 
-/* ServiceName::new; the name must be UTF-8. */
+/* ServiceName::new; the name must be UTF-8. `name` may be NULL when name_len is 0. */
 int32_t ddb_ipc_service_name_new(const char* name, size_t name_len, ddb_ipc_service_name** out,
                                  ddb_ipc_error* error);
 void ddb_ipc_service_name_drop(ddb_ipc_service_name* name);
