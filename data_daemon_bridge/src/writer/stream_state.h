@@ -18,7 +18,7 @@
 
 #include "data_daemon_shared/envelope.h"
 #include "nut_writer/nut_writer.h"
-#include "writer/pending_frame.h"
+#include "writer/frame_meta.h"
 
 namespace data_daemon_bridge {
 
@@ -66,7 +66,7 @@ struct SharedStream {
 // chunk when none is open, writes the frame, and seals the chunk when a limit is reached. Every
 // announcement is sent on the data publisher channel after the stream's lock is released.
 // Failures are logged and drop only the frame (or chunk) concerned.
-void write_stream_frame(PendingFrame frame, std::span<const uint8_t> png);
+void write_stream_frame(const FrameMeta& frame, std::span<const uint8_t> png);
 
 // Finishes the open chunk and returns its announcement; none when no chunk was open or finishing
 // the file failed (then its frames are forgotten and the file stays as far as it was written).

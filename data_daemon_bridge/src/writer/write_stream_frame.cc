@@ -22,7 +22,7 @@ using data_daemon_shared::frame_dtype_name;
 
 // The stream's state, created (and registered) on its first frame; none when the recordings root
 // is unresolved, so that nothing is registered and the next frame tries again.
-std::shared_ptr<SharedStream> find_or_create_stream(const PendingFrame& frame) {
+std::shared_ptr<SharedStream> find_or_create_stream(const FrameMeta& frame) {
   std::string key = stream_key(frame.robot_id, frame.robot_instance, frame.data_type, frame.name);
   auto registry = lock_stream_registry();
   if (auto it = registry->streams.find(key); it != registry->streams.end()) return it->second;
@@ -41,7 +41,7 @@ std::shared_ptr<SharedStream> find_or_create_stream(const PendingFrame& frame) {
 
 // Fixes the frame's PTS (microseconds) against the open chunk, synthesising a step when the
 // capture time does not advance past the previous frame's PTS.
-uint64_t frame_pts(StreamState& state, const PendingFrame& frame) {
+uint64_t frame_pts(StreamState& state, const FrameMeta& frame) {
   const int64_t ts_us = frame.timestamp_ns / 1000;
   uint64_t pts = 0;
   if (!state.chunk) {
@@ -84,7 +84,7 @@ uint64_t frame_pts(StreamState& state, const PendingFrame& frame) {
 }
 
 // Opens a new chunk file for the state; false (logged) when the file cannot be created.
-bool open_chunk(StreamState& state, const PendingFrame& frame) {
+bool open_chunk(StreamState& state, const FrameMeta& frame) {
   state.chunk_start_ns =
       std::max(frame.publish_timestamp_ns, saturating_add(state.chunk_start_ns, int64_t{1}));
   state.writer_thread_id = port::current_thread_id();
@@ -111,7 +111,7 @@ bool chunk_limit_reached(const StreamState& state, int64_t publish_timestamp_ns)
 }
 
 // Steps 3 to 8 under the stream's mutex; the announcements to send once it is released.
-std::vector<Envelope> write_locked(StreamState& state, const PendingFrame& frame,
+std::vector<Envelope> write_locked(StreamState& state, const FrameMeta& frame,
                                    std::span<const uint8_t> png) {
   std::vector<Envelope> records;
   auto seal_into_records = [&] {
@@ -162,7 +162,7 @@ std::vector<Envelope> write_locked(StreamState& state, const PendingFrame& frame
 
 }  // namespace
 
-void write_stream_frame(PendingFrame frame, std::span<const uint8_t> png) {
+void write_stream_frame(const FrameMeta& frame, std::span<const uint8_t> png) {
   std::shared_ptr<SharedStream> stream = find_or_create_stream(frame);
   if (!stream) {
     emit_event(EventLevel::Error, WRITER_LOG_TARGET,
