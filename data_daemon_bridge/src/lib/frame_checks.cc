@@ -51,11 +51,11 @@ data_daemon_shared::Result<FrameDtype, std::string> check_video_frame(const Fram
                quoted(dtype_label) +
                "; expected RGB_IMAGES + uint8 or DEPTH_IMAGES + float16/float32");
   }
-  if (frame.width == 0 || frame.height == 0) {
+  if (frame.layout.width == 0 || frame.layout.height == 0) {
     return Err(std::string("width and height must be non-zero"));
   }
   // Two 32-bit factors cannot overflow 64 bits; the third one can.
-  const uint64_t pixels = uint64_t{frame.width} * frame.height;
+  const uint64_t pixels = uint64_t{frame.layout.width} * frame.layout.height;
   const uint64_t bpp = data_daemon_shared::bytes_per_pixel(*dtype);
   uint64_t expected = 0;
   if (__builtin_mul_overflow(pixels, bpp, &expected)) {

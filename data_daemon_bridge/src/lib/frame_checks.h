@@ -20,8 +20,8 @@ std::optional<data_daemon_shared::FrameDtype> parse_frame_dtype(std::string_view
 // The frame's dtype when every check passes, else the ValueError text of the first one that
 // fails: identity (non-empty, then no NUL), dtype label, data_type/dtype pairing, non-zero
 // geometry, size overflow, buffer length, contiguity. Reads only the identity and geometry of
-// frame: its dtype is what this returns, found from dtype_label, the caller's label. buffer_len
-// and c_contiguous describe the view of the pixels.
+// frame: its layout's dtype is what this returns, found from dtype_label, the caller's label.
+// buffer_len and c_contiguous describe the view of the pixels.
 data_daemon_shared::Result<data_daemon_shared::FrameDtype, std::string> check_video_frame(
     const FrameMeta& frame, std::string_view dtype_label, size_t buffer_len, bool c_contiguous);
 

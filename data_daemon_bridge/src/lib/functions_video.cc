@@ -40,14 +40,15 @@ PyObject* log_frame(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   std::optional<double> timestamp_s;
   if (!bound.bind(kFrame, args, nargs, kwnames) || !bound.text(0, meta.robot_id) ||
       !bound.i64(1, meta.robot_instance) || !bound.text(2, meta.data_type) ||
-      !bound.text(3, meta.name) || !bound.u32(4, meta.width) || !bound.u32(5, meta.height) ||
-      !bound.text(6, dtype) || !bound.frame_buffer(7, payload) ||
-      !bound.i64(8, meta.timestamp_ns) || !bound.optional_f64(9, timestamp_s)) {
+      !bound.text(3, meta.name) || !bound.u32(4, meta.layout.width) ||
+      !bound.u32(5, meta.layout.height) || !bound.text(6, dtype) ||
+      !bound.frame_buffer(7, payload) || !bound.i64(8, meta.timestamp_ns) ||
+      !bound.optional_f64(9, timestamp_s)) {
     return nullptr;
   }
   auto checked = check_video_frame(meta, dtype, payload.bytes().size(), payload.c_contiguous());
   if (!checked) return raise(value_error(std::move(checked.error())));
-  meta.dtype = checked.value();
+  meta.layout.dtype = checked.value();
   if (auto failure = recordings_root_failure()) return raise(runtime_error(std::move(*failure)));
   meta.timestamp_s = timestamp_s ? *timestamp_s : static_cast<double>(meta.timestamp_ns) / 1e9;
   frame.payload = PixelBytes(payload.bytes());  // the one pixel copy

@@ -46,12 +46,10 @@ struct StreamState {
   std::optional<NutWriter> chunk;         // the open chunk file
   int64_t chunk_start_ns = 0;             // start of the open (or last opened) chunk
   int64_t writer_thread_id = 0;           // thread that opened the chunk
-  uint32_t width = 0;                     // geometry and dtype of the chunk's frames
-  uint32_t height = 0;
+  FrameLayout layout;                     // geometry and dtype of the chunk's frames
   uint32_t frame_count = 0;               // frames in the open chunk, saturating
   bool written_since_sweep = false;       // set per written frame, cleared by the idle sweep
   bool pts_warned = false;                // the PTS warning was given for the open chunk
-  data_daemon_shared::FrameDtype dtype = data_daemon_shared::FrameDtype::Rgb8;
 };
 
 // The registry's value: the state behind its own mutex. Only the writer thread locks it, never

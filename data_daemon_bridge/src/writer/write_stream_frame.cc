@@ -32,9 +32,7 @@ std::shared_ptr<SharedStream> find_or_create_stream(const FrameMeta& frame) {
   if (!dir) return nullptr;
   auto stream = std::make_shared<SharedStream>();
   stream->state.spool_dir = std::move(*dir);
-  stream->state.width = frame.width;
-  stream->state.height = frame.height;
-  stream->state.dtype = frame.dtype;
+  stream->state.layout = frame.layout;
   registry->streams.emplace(std::move(key), stream);
   return stream;
 }
@@ -91,9 +89,10 @@ bool open_chunk(StreamState& state, const FrameMeta& frame) {
   const std::string path = data_daemon_shared::join_path(
       state.spool_dir, "chunk_" + std::to_string(state.chunk_start_ns) + "_" +
                            std::to_string(state.writer_thread_id) + ".nut");
-  auto created = NutWriter::create(
-      path, NutConfig{.width = state.width, .height = state.height, .time_base_num = 1,
-                      .time_base_den = 1'000'000});
+  auto created = NutWriter::create(path, NutConfig{.width = state.layout.width,
+                                                   .height = state.layout.height,
+                                                   .time_base_num = 1,
+                                                   .time_base_den = 1'000'000});
   if (!created.ok()) {
     emit_event(EventLevel::Warn, WRITER_LOG_TARGET, "failed to open NUT chunk; dropping frame",
                {{"error", nut_error_text(created.error())},
@@ -121,22 +120,19 @@ std::vector<Envelope> write_locked(StreamState& state, const FrameMeta& frame,
     }
   };
 
-  if (state.chunk && (frame.width != state.width || frame.height != state.height ||
-                      frame.dtype != state.dtype)) {
+  if (state.chunk && frame.layout != state.layout) {
     emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
                "video frame geometry or dtype changed mid-stream; sealing chunk and reopening",
                {{"sensor_name", frame.name},
-                {"old_width", std::to_string(state.width)},
-                {"old_height", std::to_string(state.height)},
-                {"new_width", std::to_string(frame.width)},
-                {"new_height", std::to_string(frame.height)},
-                {"old_dtype", std::string(frame_dtype_name(state.dtype))},
-                {"new_dtype", std::string(frame_dtype_name(frame.dtype))}});
+                {"old_width", std::to_string(state.layout.width)},
+                {"old_height", std::to_string(state.layout.height)},
+                {"new_width", std::to_string(frame.layout.width)},
+                {"new_height", std::to_string(frame.layout.height)},
+                {"old_dtype", std::string(frame_dtype_name(state.layout.dtype))},
+                {"new_dtype", std::string(frame_dtype_name(frame.layout.dtype))}});
     seal_into_records();  // before the new geometry is stored: the record carries the old one
   }
-  state.width = frame.width;
-  state.height = frame.height;
-  state.dtype = frame.dtype;
+  state.layout = frame.layout;
 
   const uint64_t pts = frame_pts(state, frame);
 

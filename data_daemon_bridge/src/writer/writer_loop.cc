@@ -81,20 +81,21 @@ void WriterLoop::serve_frame(VideoFrame frame) {
   const FrameMeta& meta = frame.meta;
   // width * height fits in 64 bits; only the last product can overflow.
   uint64_t expected = 0;
-  const bool overflow = __builtin_mul_overflow(uint64_t{meta.width} * meta.height,
-                                               bytes_per_pixel(meta.dtype), &expected);
+  const FrameLayout& layout = meta.layout;
+  const bool overflow = __builtin_mul_overflow(uint64_t{layout.width} * layout.height,
+                                               bytes_per_pixel(layout.dtype), &expected);
   if (overflow || expected != frame.payload.size()) {
     std::vector<EventField> fields{{"sensor_name", meta.name}};
     if (!overflow) fields.push_back({"expected", std::to_string(expected)});
     fields.push_back({"actual", std::to_string(frame.payload.size())});
-    fields.push_back({"dtype", std::string(frame_dtype_name(meta.dtype))});
+    fields.push_back({"dtype", std::string(frame_dtype_name(layout.dtype))});
     emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
                "video frame size disagrees with geometry; dropping frame", std::move(fields));
     return;
   }
 
   auto slot = std::make_shared<PngResultSlot>();
-  PngJob job(std::move(frame.payload), slot, meta.width, meta.height, meta.dtype);
+  PngJob job(std::move(frame.payload), slot, layout);
   if (png_queue_) {
     png_queue_->push(std::move(job));
   } else {

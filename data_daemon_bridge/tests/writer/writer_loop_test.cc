@@ -136,8 +136,7 @@ TEST_F(WriterLoopTest, FrameOfTheWrongSizeIsDroppedAndTheNextGoesOn) {
   VideoFrame short_frame = video_frame("size", "cam", now(), 640, 480, FrameDtype::Rgb8, 1);
   short_frame.payload = PixelBytes(std::span(short_frame.payload).first(640 * 480 * 3 - 1));
   VideoFrame overflowing = video_frame("size", "cam", now(), 1, 1, FrameDtype::Rgb8, 1);
-  overflowing.meta.width = overflowing.meta.height = 4'294'967'295u;
-  overflowing.meta.dtype = FrameDtype::DepthF32;
+  overflowing.meta.layout = {4'294'967'295u, 4'294'967'295u, FrameDtype::DepthF32};
   ASSERT_FALSE(enqueue_writer_job(*queue, std::move(short_frame)));
   ASSERT_FALSE(enqueue_writer_job(*queue, std::move(overflowing)));
   ASSERT_FALSE(enqueue_writer_job(*queue, video_frame("size", "cam", now(), 2, 2,
@@ -172,7 +171,7 @@ class ManualPngThreads {
   PngJob take() { return queue->pop(); }
   static void finish(PngJob& job) {
     PngScratch scratch;
-    uint64_t n = encode_png_rgb24(scratch, job.width, job.height, job.pixels);
+    uint64_t n = encode_png_rgb24(scratch, job.layout.width, job.layout.height, job.pixels);
     job.deliver(PixelBytes(std::span(scratch.png).first(n)));
   }
 };

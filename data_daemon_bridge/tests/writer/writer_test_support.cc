@@ -96,9 +96,7 @@ FrameMeta frame_meta(const std::string& name, int64_t publish_timestamp_ns, int6
       .robot_instance = 1,
       .data_type = dtype == data_daemon_shared::FrameDtype::Rgb8 ? "RGB_IMAGES" : "DEPTH_IMAGES",
       .name = name,
-      .width = width,
-      .height = height,
-      .dtype = dtype,
+      .layout = {width, height, dtype},
       .publish_timestamp_ns = publish_timestamp_ns,
       .timestamp_ns = timestamp_ns,
       .timestamp_s = static_cast<double>(timestamp_ns) / 1e9,
@@ -120,13 +118,13 @@ VideoFrame copy_of(const VideoFrame& frame) {
 }
 
 std::vector<uint8_t> encode_frame_png(const VideoFrame& frame) {
-  const FrameMeta& meta = frame.meta;
+  const FrameLayout& layout = frame.meta.layout;
   std::vector<uint8_t> rgb =
-      meta.dtype == data_daemon_shared::FrameDtype::Rgb8
+      layout.dtype == data_daemon_shared::FrameDtype::Rgb8
           ? std::vector<uint8_t>(frame.payload.begin(), frame.payload.end())
-          : depth_to_rgb24(meta.dtype, meta.width, meta.height, frame.payload);
+          : depth_to_rgb24(layout.dtype, layout.width, layout.height, frame.payload);
   PngScratch scratch;
-  uint64_t n = encode_png_rgb24(scratch, meta.width, meta.height, rgb);
+  uint64_t n = encode_png_rgb24(scratch, layout.width, layout.height, rgb);
   return std::vector<uint8_t>(scratch.png.begin(), scratch.png.begin() + n);
 }
 
