@@ -86,7 +86,7 @@ std::vector<uint8_t> png_on_this_thread(uint32_t width, uint32_t height,
 std::shared_ptr<PngResultSlot> submit(PngJobQueue& queue, uint32_t width, uint32_t height,
                                       FrameDtype dtype, std::vector<uint8_t> pixels) {
   auto slot = std::make_shared<PngResultSlot>();
-  queue.push(PngJob(PixelBytes(pixels), slot, width, height, dtype));
+  queue.push(PngJob(PixelBytes(pixels), slot, {width, height, dtype}));
   return slot;
 }
 
@@ -189,7 +189,7 @@ TEST(PngWorkers, NoThreadStartedLeavesEncodingToTheCaller) {
   });
   EXPECT_EQ(queue->worker_count(), 0u);
   auto slot = std::make_shared<PngResultSlot>();
-  run_png_job(PngJob(PixelBytes(std::vector<uint8_t>{7, 8, 9}), slot, 1, 1, FrameDtype::Rgb8));
+  run_png_job(PngJob(PixelBytes(std::vector<uint8_t>{7, 8, 9}), slot, {1, 1, FrameDtype::Rgb8}));
   std::optional<PngOutcome> outcome = slot->try_take();
   ASSERT_TRUE(outcome && *outcome);
   EXPECT_EQ(bytes_of(outcome->value()), png_on_this_thread(1, 1, {7, 8, 9}));
@@ -232,7 +232,7 @@ TEST(PngResultSlot, AJobReleasedUnencodedFailsItsSlot) {
   auto slot = std::make_shared<PngResultSlot>();
   EXPECT_FALSE(slot->try_take());
   {
-    PngJob job(PixelBytes(std::vector<uint8_t>{1, 2, 3}), slot, 1, 1, FrameDtype::Rgb8);
+    PngJob job(PixelBytes(std::vector<uint8_t>{1, 2, 3}), slot, {1, 1, FrameDtype::Rgb8});
     PngJob moved = std::move(job);  // only the last holder answers
     EXPECT_FALSE(slot->try_take());
   }

@@ -26,45 +26,48 @@ std::string_view data_type_for(FrameDtype dtype) {
 
 }  // namespace
 
-data_daemon_shared::Result<FrameDtype, std::string> check_video_frame(const FrameFacts& frame) {
+data_daemon_shared::Result<FrameDtype, std::string> check_video_frame(const FrameMeta& frame,
+                                                                      std::string_view dtype_label,
+                                                                      size_t buffer_len,
+                                                                      bool c_contiguous) {
   if (frame.robot_id.empty() || frame.data_type.empty() || frame.name.empty()) {
     return Err(std::string("robot_id, data_type and name must not be empty"));
   }
   // The three become directories of the chunk's path, where a NUL would cut the path short.
-  for (auto [label, text] : {std::pair{"robot_id", frame.robot_id},
-                             std::pair{"data_type", frame.data_type},
-                             std::pair{"name", frame.name}}) {
+  for (auto [label, text] : {std::pair<const char*, std::string_view>{"robot_id", frame.robot_id},
+                             {"data_type", frame.data_type},
+                             {"name", frame.name}}) {
     if (text.find('\0') != std::string_view::npos) {
       return Err(std::string(label) + " must not contain a NUL character");
     }
   }
-  const std::optional<FrameDtype> dtype = parse_frame_dtype(frame.dtype);
+  const std::optional<FrameDtype> dtype = parse_frame_dtype(dtype_label);
   if (!dtype) {
-    return Err("unsupported video frame dtype " + quoted(frame.dtype) +
+    return Err("unsupported video frame dtype " + quoted(dtype_label) +
                "; expected one of: uint8, float16, float32");
   }
   if (frame.data_type != data_type_for(*dtype)) {
     return Err("video data type " + quoted(frame.data_type) + " is incompatible with dtype " +
-               quoted(frame.dtype) +
+               quoted(dtype_label) +
                "; expected RGB_IMAGES + uint8 or DEPTH_IMAGES + float16/float32");
   }
-  if (frame.width == 0 || frame.height == 0) {
+  if (frame.layout.width == 0 || frame.layout.height == 0) {
     return Err(std::string("width and height must be non-zero"));
   }
   // Two 32-bit factors cannot overflow 64 bits; the third one can.
-  const uint64_t pixels = uint64_t{frame.width} * frame.height;
+  const uint64_t pixels = uint64_t{frame.layout.width} * frame.layout.height;
   const uint64_t bpp = data_daemon_shared::bytes_per_pixel(*dtype);
   uint64_t expected = 0;
   if (__builtin_mul_overflow(pixels, bpp, &expected)) {
     return Err(std::string("width * height * bytes_per_pixel overflows"));
   }
-  if (frame.buffer_len != expected) {
-    return Err("video frame buffer is " + std::to_string(frame.buffer_len) +
+  if (buffer_len != expected) {
+    return Err("video frame buffer is " + std::to_string(buffer_len) +
                " bytes; expected width*height*" + std::to_string(bpp) + " = " +
                std::to_string(expected) + " bytes for dtype " +
                std::string(data_daemon_shared::frame_dtype_name(*dtype)));
   }
-  if (!frame.c_contiguous) return Err(std::string("video frame buffer must be C-contiguous"));
+  if (!c_contiguous) return Err(std::string("video frame buffer must be C-contiguous"));
   return *dtype;
 }
 

@@ -1,5 +1,5 @@
 // The value checks of one video frame, in the order log_frame runs them. Plain C++: the caller
-// extracts the facts from the Python arguments and the buffer view first.
+// converts the Python arguments into the frame's metadata and takes the buffer view first.
 #pragma once
 
 #include <cstddef>
@@ -10,27 +10,19 @@
 
 #include "data_daemon_shared/envelope.h"
 #include "data_daemon_shared/result.h"
+#include "writer/frame_meta.h"
 
 namespace data_daemon_bridge {
 
 // The Python-side labels: "uint8", "float16", "float32", compared byte for byte.
 std::optional<data_daemon_shared::FrameDtype> parse_frame_dtype(std::string_view label);
 
-struct FrameFacts {
-  std::string_view robot_id;
-  std::string_view data_type;
-  std::string_view name;
-  uint32_t width = 0;
-  uint32_t height = 0;
-  std::string_view dtype;
-  size_t buffer_len = 0;      // the buffer view's length in bytes
-  bool c_contiguous = false;  // the view is C-contiguous
-};
-
 // The frame's dtype when every check passes, else the ValueError text of the first one that
 // fails: identity (non-empty, then no NUL), dtype label, data_type/dtype pairing, non-zero
-// geometry, size overflow, buffer length, contiguity.
+// geometry, size overflow, buffer length, contiguity. Reads only the identity and geometry of
+// frame: its layout's dtype is what this returns, found from dtype_label, the caller's label.
+// buffer_len and c_contiguous describe the view of the pixels.
 data_daemon_shared::Result<data_daemon_shared::FrameDtype, std::string> check_video_frame(
-    const FrameFacts& frame);
+    const FrameMeta& frame, std::string_view dtype_label, size_t buffer_len, bool c_contiguous);
 
 }  // namespace data_daemon_bridge

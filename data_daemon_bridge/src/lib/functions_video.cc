@@ -31,28 +31,28 @@ constexpr const char* kStalledText =
 
 PyObject* log_frame(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   BoundArgs bound;
-  FrameArgs frame;
+  VideoFrame frame;
+  FrameMeta& meta = frame.meta;
   std::string dtype;
   // Declared before the body runs and destroyed after it, with the lock held: the view is
   // released on every path out of this function.
   FrameBuffer payload;
   std::optional<double> timestamp_s;
-  if (!bound.bind(kFrame, args, nargs, kwnames) || !bound.text(0, frame.robot_id) ||
-      !bound.i64(1, frame.robot_instance) || !bound.text(2, frame.data_type) ||
-      !bound.text(3, frame.name) || !bound.u32(4, frame.width) || !bound.u32(5, frame.height) ||
-      !bound.text(6, dtype) || !bound.frame_buffer(7, payload) ||
-      !bound.i64(8, frame.timestamp_ns) || !bound.optional_f64(9, timestamp_s)) {
+  if (!bound.bind(kFrame, args, nargs, kwnames) || !bound.text(0, meta.robot_id) ||
+      !bound.i64(1, meta.robot_instance) || !bound.text(2, meta.data_type) ||
+      !bound.text(3, meta.name) || !bound.u32(4, meta.layout.width) ||
+      !bound.u32(5, meta.layout.height) || !bound.text(6, dtype) ||
+      !bound.frame_buffer(7, payload) || !bound.i64(8, meta.timestamp_ns) ||
+      !bound.optional_f64(9, timestamp_s)) {
     return nullptr;
   }
-  auto checked = check_video_frame({frame.robot_id, frame.data_type, frame.name, frame.width,
-                                    frame.height, dtype, payload.bytes().size(),
-                                    payload.c_contiguous()});
+  auto checked = check_video_frame(meta, dtype, payload.bytes().size(), payload.c_contiguous());
   if (!checked) return raise(value_error(std::move(checked.error())));
-  frame.dtype = checked.value();
+  meta.layout.dtype = checked.value();
   if (auto failure = recordings_root_failure()) return raise(runtime_error(std::move(*failure)));
-  frame.timestamp_s = timestamp_s ? *timestamp_s : static_cast<double>(frame.timestamp_ns) / 1e9;
+  meta.timestamp_s = timestamp_s ? *timestamp_s : static_cast<double>(meta.timestamp_ns) / 1e9;
   frame.payload = PixelBytes(payload.bytes());  // the one pixel copy
-  frame.publish_timestamp_ns = publish_clock_ns();
+  meta.publish_timestamp_ns = publish_clock_ns();
 
   auto outcome = without_gil([&] { return log_frame_nogil(std::move(frame)); });
   if (!outcome) return raise(outcome.error());

@@ -30,23 +30,11 @@ void run_writer_barrier(std::string robot_id, int64_t robot_instance) {
 
 }  // namespace
 
-data_daemon_shared::Result<FrameOutcome, PythonError> log_frame_nogil(FrameArgs frame) {
-  announce_video_source(frame.robot_id, frame.robot_instance, frame.publish_timestamp_ns);
+data_daemon_shared::Result<FrameOutcome, PythonError> log_frame_nogil(VideoFrame frame) {
+  const FrameMeta& meta = frame.meta;
+  announce_video_source(meta.robot_id, meta.robot_instance, meta.publish_timestamp_ns);
   std::shared_ptr<WriterQueue> queue = get_or_spawn_writer();
-  const bool stalled = enqueue_writer_job(*queue, VideoFrame{
-                                                      .robot_id = std::move(frame.robot_id),
-                                                      .data_type = std::move(frame.data_type),
-                                                      .name = std::move(frame.name),
-                                                      .payload = std::move(frame.payload),
-                                                      .robot_instance = frame.robot_instance,
-                                                      .publish_timestamp_ns =
-                                                          frame.publish_timestamp_ns,
-                                                      .timestamp_ns = frame.timestamp_ns,
-                                                      .timestamp_s = frame.timestamp_s,
-                                                      .width = frame.width,
-                                                      .height = frame.height,
-                                                      .dtype = frame.dtype,
-                                                  });
+  const bool stalled = enqueue_writer_job(*queue, std::move(frame));
   return stalled ? FrameOutcome::Stalled : FrameOutcome::Queued;
 }
 

@@ -10,31 +10,16 @@
 #include "data_daemon_shared/envelope.h"
 #include "data_daemon_shared/result.h"
 #include "lib/python_error.h"
-#include "writer/pixel_bytes.h"
+#include "writer/writer_job.h"
 
 namespace data_daemon_bridge {
-
-// One checked video frame, owned: what the writer receives.
-struct FrameArgs {
-  std::string robot_id;
-  int64_t robot_instance = 0;
-  std::string data_type;
-  std::string name;
-  uint32_t width = 0;
-  uint32_t height = 0;
-  data_daemon_shared::FrameDtype dtype = data_daemon_shared::FrameDtype::Rgb8;
-  PixelBytes payload;  // exactly width * height * bytes_per_pixel(dtype) bytes
-  int64_t publish_timestamp_ns = 0;
-  int64_t timestamp_ns = 0;
-  double timestamp_s = 0;  // the caller's value, else timestamp_ns / 1e9
-};
 
 enum class FrameOutcome { Queued, Stalled };
 
 // Announces the source (rate-limited heartbeat), then queues the frame on the writer, waiting up
 // to 1 s on the spool budget and without a deadline on the memory cap; Stalled when the writer
 // refused it after the spool wait (the entry raises LoggingStalledError).
-data_daemon_shared::Result<FrameOutcome, PythonError> log_frame_nogil(FrameArgs frame);
+data_daemon_shared::Result<FrameOutcome, PythonError> log_frame_nogil(VideoFrame frame);
 
 // The flush barrier for the source: waits without a deadline until the writer has written every
 // frame queued before it, sealed and announced the source's open chunks and queued SourceFlushed;

@@ -33,13 +33,8 @@ PngOutcome PngResultSlot::wait_take() {
   return taken;
 }
 
-PngJob::PngJob(PixelBytes pixels, std::shared_ptr<PngResultSlot> slot, uint32_t width,
-               uint32_t height, data_daemon_shared::FrameDtype dtype)
-    : pixels(std::move(pixels)),
-      width(width),
-      height(height),
-      dtype(dtype),
-      slot_(std::move(slot)) {}
+PngJob::PngJob(PixelBytes pixels, std::shared_ptr<PngResultSlot> slot, FrameLayout layout)
+    : pixels(std::move(pixels)), layout(layout), slot_(std::move(slot)) {}
 
 PngJob::~PngJob() { release_slot(); }
 
@@ -47,9 +42,7 @@ PngJob& PngJob::operator=(PngJob&& other) noexcept {
   if (this != &other) {
     release_slot();
     pixels = std::move(other.pixels);
-    width = other.width;
-    height = other.height;
-    dtype = other.dtype;
+    layout = other.layout;
     slot_ = std::move(other.slot_);
   }
   return *this;

@@ -15,6 +15,7 @@
 
 #include "data_daemon_shared/envelope.h"
 #include "data_daemon_shared/result.h"
+#include "writer/frame_meta.h"
 #include "writer/pixel_bytes.h"
 
 namespace data_daemon_bridge {
@@ -55,8 +56,7 @@ class PngResultSlot {
 // without an answer.
 class PngJob {
  public:
-  PngJob(PixelBytes pixels, std::shared_ptr<PngResultSlot> slot, uint32_t width,
-         uint32_t height, data_daemon_shared::FrameDtype dtype);
+  PngJob(PixelBytes pixels, std::shared_ptr<PngResultSlot> slot, FrameLayout layout);
   ~PngJob();
   PngJob(PngJob&&) noexcept = default;
   PngJob& operator=(PngJob&&) noexcept;
@@ -64,11 +64,9 @@ class PngJob {
   PngJob& operator=(const PngJob&) = delete;
 
   // The payload as received: RGB24 for Rgb8, little-endian depth samples otherwise; exactly
-  // width × height × bytes_per_pixel(dtype) bytes.
+  // width × height × bytes_per_pixel(dtype) bytes of layout.
   PixelBytes pixels;
-  uint32_t width;
-  uint32_t height;
-  data_daemon_shared::FrameDtype dtype;
+  FrameLayout layout;
 
   // Stores the outcome in the slot and lets go of it. REQUIRES: not delivered before.
   void deliver(PngOutcome outcome);

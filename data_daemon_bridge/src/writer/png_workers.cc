@@ -22,12 +22,13 @@ std::atomic<PngThreadStarterForTesting> test_starter{nullptr};
 PngOutcome encode_job(const PngJob& job) {
   std::vector<uint8_t> converted;
   std::span<const uint8_t> image = job.pixels;
-  if (job.dtype != FrameDtype::Rgb8) {
-    converted = depth_to_rgb24(job.dtype, job.width, job.height, job.pixels);
+  const FrameLayout& layout = job.layout;
+  if (layout.dtype != FrameDtype::Rgb8) {
+    converted = depth_to_rgb24(layout.dtype, layout.width, layout.height, job.pixels);
     image = converted;
   }
   PngScratch& scratch = thread_png_scratch();
-  uint64_t n = encode_png_rgb24(scratch, job.width, job.height, image);
+  uint64_t n = encode_png_rgb24(scratch, layout.width, layout.height, image);
   return PixelBytes(std::span(scratch.png).first(n));
 }
 

@@ -36,13 +36,13 @@ std::optional<data_daemon_shared::Envelope> seal_chunk(StreamState& state,
   ready.chunk_start_ns = state.chunk_start_ns;
   ready.writer_thread_id = state.writer_thread_id;
   ready.producer_pid = static_cast<uint32_t>(getpid());
-  ready.width = state.width;
-  ready.height = state.height;
+  ready.width = state.layout.width;
+  ready.height = state.layout.height;
   ready.bytes_written = finished.value();
   ready.frame_count = std::exchange(state.frame_count, 0);
   ready.frame_timestamps_ns = std::exchange(state.frame_timestamps_ns, {});
   ready.frame_timestamps_s = std::exchange(state.frame_timestamps_s, {});
-  ready.dtype = state.dtype;
+  ready.dtype = state.layout.dtype;
   ready.frame_offsets_us = std::exchange(state.frame_offsets_us, {});
   return data_daemon_shared::Envelope(std::move(ready));
 }

@@ -18,7 +18,7 @@
 
 #include "data_daemon_shared/envelope.h"
 #include "nut_writer/nut_writer.h"
-#include "writer/pending_frame.h"
+#include "writer/frame_meta.h"
 
 namespace data_daemon_bridge {
 
@@ -46,12 +46,10 @@ struct StreamState {
   std::optional<NutWriter> chunk;         // the open chunk file
   int64_t chunk_start_ns = 0;             // start of the open (or last opened) chunk
   int64_t writer_thread_id = 0;           // thread that opened the chunk
-  uint32_t width = 0;                     // geometry and dtype of the chunk's frames
-  uint32_t height = 0;
+  FrameLayout layout;                     // geometry and dtype of the chunk's frames
   uint32_t frame_count = 0;               // frames in the open chunk, saturating
   bool written_since_sweep = false;       // set per written frame, cleared by the idle sweep
   bool pts_warned = false;                // the PTS warning was given for the open chunk
-  data_daemon_shared::FrameDtype dtype = data_daemon_shared::FrameDtype::Rgb8;
 };
 
 // The registry's value: the state behind its own mutex. Only the writer thread locks it, never
@@ -66,7 +64,7 @@ struct SharedStream {
 // chunk when none is open, writes the frame, and seals the chunk when a limit is reached. Every
 // announcement is sent on the data publisher channel after the stream's lock is released.
 // Failures are logged and drop only the frame (or chunk) concerned.
-void write_stream_frame(PendingFrame frame, std::span<const uint8_t> png);
+void write_stream_frame(const FrameMeta& frame, std::span<const uint8_t> png);
 
 // Finishes the open chunk and returns its announcement; none when no chunk was open or finishing
 // the file failed (then its frames are forgotten and the file stays as far as it was written).

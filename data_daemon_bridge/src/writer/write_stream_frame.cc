@@ -22,7 +22,7 @@ using data_daemon_shared::frame_dtype_name;
 
 // The stream's state, created (and registered) on its first frame; none when the recordings root
 // is unresolved, so that nothing is registered and the next frame tries again.
-std::shared_ptr<SharedStream> find_or_create_stream(const PendingFrame& frame) {
+std::shared_ptr<SharedStream> find_or_create_stream(const FrameMeta& frame) {
   std::string key = stream_key(frame.robot_id, frame.robot_instance, frame.data_type, frame.name);
   auto registry = lock_stream_registry();
   if (auto it = registry->streams.find(key); it != registry->streams.end()) return it->second;
@@ -32,16 +32,14 @@ std::shared_ptr<SharedStream> find_or_create_stream(const PendingFrame& frame) {
   if (!dir) return nullptr;
   auto stream = std::make_shared<SharedStream>();
   stream->state.spool_dir = std::move(*dir);
-  stream->state.width = frame.width;
-  stream->state.height = frame.height;
-  stream->state.dtype = frame.dtype;
+  stream->state.layout = frame.layout;
   registry->streams.emplace(std::move(key), stream);
   return stream;
 }
 
 // Fixes the frame's PTS (microseconds) against the open chunk, synthesising a step when the
 // capture time does not advance past the previous frame's PTS.
-uint64_t frame_pts(StreamState& state, const PendingFrame& frame) {
+uint64_t frame_pts(StreamState& state, const FrameMeta& frame) {
   const int64_t ts_us = frame.timestamp_ns / 1000;
   uint64_t pts = 0;
   if (!state.chunk) {
@@ -84,16 +82,17 @@ uint64_t frame_pts(StreamState& state, const PendingFrame& frame) {
 }
 
 // Opens a new chunk file for the state; false (logged) when the file cannot be created.
-bool open_chunk(StreamState& state, const PendingFrame& frame) {
+bool open_chunk(StreamState& state, const FrameMeta& frame) {
   state.chunk_start_ns =
       std::max(frame.publish_timestamp_ns, saturating_add(state.chunk_start_ns, int64_t{1}));
   state.writer_thread_id = port::current_thread_id();
   const std::string path = data_daemon_shared::join_path(
       state.spool_dir, "chunk_" + std::to_string(state.chunk_start_ns) + "_" +
                            std::to_string(state.writer_thread_id) + ".nut");
-  auto created = NutWriter::create(
-      path, NutConfig{.width = state.width, .height = state.height, .time_base_num = 1,
-                      .time_base_den = 1'000'000});
+  auto created = NutWriter::create(path, NutConfig{.width = state.layout.width,
+                                                   .height = state.layout.height,
+                                                   .time_base_num = 1,
+                                                   .time_base_den = 1'000'000});
   if (!created.ok()) {
     emit_event(EventLevel::Warn, WRITER_LOG_TARGET, "failed to open NUT chunk; dropping frame",
                {{"error", nut_error_text(created.error())},
@@ -111,7 +110,7 @@ bool chunk_limit_reached(const StreamState& state, int64_t publish_timestamp_ns)
 }
 
 // Steps 3 to 8 under the stream's mutex; the announcements to send once it is released.
-std::vector<Envelope> write_locked(StreamState& state, const PendingFrame& frame,
+std::vector<Envelope> write_locked(StreamState& state, const FrameMeta& frame,
                                    std::span<const uint8_t> png) {
   std::vector<Envelope> records;
   auto seal_into_records = [&] {
@@ -121,22 +120,19 @@ std::vector<Envelope> write_locked(StreamState& state, const PendingFrame& frame
     }
   };
 
-  if (state.chunk && (frame.width != state.width || frame.height != state.height ||
-                      frame.dtype != state.dtype)) {
+  if (state.chunk && frame.layout != state.layout) {
     emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
                "video frame geometry or dtype changed mid-stream; sealing chunk and reopening",
                {{"sensor_name", frame.name},
-                {"old_width", std::to_string(state.width)},
-                {"old_height", std::to_string(state.height)},
-                {"new_width", std::to_string(frame.width)},
-                {"new_height", std::to_string(frame.height)},
-                {"old_dtype", std::string(frame_dtype_name(state.dtype))},
-                {"new_dtype", std::string(frame_dtype_name(frame.dtype))}});
+                {"old_width", std::to_string(state.layout.width)},
+                {"old_height", std::to_string(state.layout.height)},
+                {"new_width", std::to_string(frame.layout.width)},
+                {"new_height", std::to_string(frame.layout.height)},
+                {"old_dtype", std::string(frame_dtype_name(state.layout.dtype))},
+                {"new_dtype", std::string(frame_dtype_name(frame.layout.dtype))}});
     seal_into_records();  // before the new geometry is stored: the record carries the old one
   }
-  state.width = frame.width;
-  state.height = frame.height;
-  state.dtype = frame.dtype;
+  state.layout = frame.layout;
 
   const uint64_t pts = frame_pts(state, frame);
 
@@ -162,7 +158,7 @@ std::vector<Envelope> write_locked(StreamState& state, const PendingFrame& frame
 
 }  // namespace
 
-void write_stream_frame(PendingFrame frame, std::span<const uint8_t> png) {
+void write_stream_frame(const FrameMeta& frame, std::span<const uint8_t> png) {
   std::shared_ptr<SharedStream> stream = find_or_create_stream(frame);
   if (!stream) {
     emit_event(EventLevel::Error, WRITER_LOG_TARGET,

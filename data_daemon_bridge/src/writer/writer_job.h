@@ -6,28 +6,19 @@
 #include <variant>
 #include <vector>
 
-#include "data_daemon_shared/envelope.h"
 #include "data_daemon_shared/result.h"
 #include "publisher/channel.h"
+#include "writer/frame_meta.h"
 #include "writer/pixel_bytes.h"
 
 namespace data_daemon_bridge {
 
 // One raw frame, built by log_frame and moved through the queue to the writer thread.
 struct VideoFrame {
-  std::string robot_id;
-  std::string data_type;
-  std::string name;
+  FrameMeta meta;
   // The pixels; log_frame guarantees width * height * bytes_per_pixel(dtype) bytes, the writer
   // checks again. Its length is what the frame counts against the queue's memory cap.
   PixelBytes payload;
-  int64_t robot_instance = 0;
-  int64_t publish_timestamp_ns = 0;  // the producer's publish clock at the log_frame call
-  int64_t timestamp_ns = 0;          // capture time
-  double timestamp_s = 0;            // capture time in seconds
-  uint32_t width = 0;
-  uint32_t height = 0;
-  data_daemon_shared::FrameDtype dtype = data_daemon_shared::FrameDtype::Rgb8;
 };
 
 // The sending end of a barrier's reply channel: the writer answers with one empty message; a

@@ -78,40 +78,30 @@ void WriterLoop::iterate() {
 }
 
 void WriterLoop::serve_frame(VideoFrame frame) {
+  const FrameMeta& meta = frame.meta;
   // width * height fits in 64 bits; only the last product can overflow.
   uint64_t expected = 0;
-  const bool overflow = __builtin_mul_overflow(uint64_t{frame.width} * frame.height,
-                                               bytes_per_pixel(frame.dtype), &expected);
+  const FrameLayout& layout = meta.layout;
+  const bool overflow = __builtin_mul_overflow(uint64_t{layout.width} * layout.height,
+                                               bytes_per_pixel(layout.dtype), &expected);
   if (overflow || expected != frame.payload.size()) {
-    std::vector<EventField> fields{{"sensor_name", frame.name}};
+    std::vector<EventField> fields{{"sensor_name", meta.name}};
     if (!overflow) fields.push_back({"expected", std::to_string(expected)});
     fields.push_back({"actual", std::to_string(frame.payload.size())});
-    fields.push_back({"dtype", std::string(frame_dtype_name(frame.dtype))});
+    fields.push_back({"dtype", std::string(frame_dtype_name(layout.dtype))});
     emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
                "video frame size disagrees with geometry; dropping frame", std::move(fields));
     return;
   }
 
   auto slot = std::make_shared<PngResultSlot>();
-  PngJob job(std::move(frame.payload), slot, frame.width, frame.height, frame.dtype);
+  PngJob job(std::move(frame.payload), slot, layout);
   if (png_queue_) {
     png_queue_->push(std::move(job));
   } else {
     run_png_job(std::move(job));
   }
-  pending_.push_back(PendingFrame{
-      .robot_id = std::move(frame.robot_id),
-      .data_type = std::move(frame.data_type),
-      .name = std::move(frame.name),
-      .robot_instance = frame.robot_instance,
-      .publish_timestamp_ns = frame.publish_timestamp_ns,
-      .timestamp_ns = frame.timestamp_ns,
-      .timestamp_s = frame.timestamp_s,
-      .width = frame.width,
-      .height = frame.height,
-      .dtype = frame.dtype,
-      .slot = std::move(slot),
-  });
+  pending_.push_back(PendingFrame{.meta = std::move(frame.meta), .slot = std::move(slot)});
   while (pending_.size() > MAX_PENDING_PNG_JOBS) write_oldest_waiting();
 }
 
@@ -140,10 +130,10 @@ void WriterLoop::write_pending(PendingFrame frame, PngOutcome outcome) {
   if (!outcome.ok()) {
     emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
                "failed to compress video frame; dropping frame",
-               {{"error", outcome.error().reason}, {"sensor_name", frame.name}});
+               {{"error", outcome.error().reason}, {"sensor_name", frame.meta.name}});
     return;
   }
-  write_stream_frame(std::move(frame), outcome.value());
+  write_stream_frame(frame.meta, outcome.value());
 }
 
 void WriterLoop::serve_flush(FlushSource barrier) {

@@ -22,7 +22,7 @@ using data_daemon_shared::Envelope;
 using data_daemon_shared::FrameDtype;
 using data_daemon_shared::VideoChunkReady;
 using testing::chunk_files;
-using testing::pending_frame;
+using testing::frame_meta;
 using testing::stream_dir;
 
 constexpr int64_t T0 = 1'700'000'000'000'000'000;
@@ -79,7 +79,7 @@ class StreamFrame : public ::testing::Test {
 
 TEST_F(StreamFrame, FirstFrameOpensAChunkThatTheSealAnnounces) {
   for (int k = 0; k < 3; ++k) {
-    write_stream_frame(pending_frame("announce", T0 + k * 10'000'000, T0 + k * 33'333'000), PNG);
+    write_stream_frame(frame_meta("announce", T0 + k * 10'000'000, T0 + k * 33'333'000), PNG);
   }
   EXPECT_TRUE(records.take().empty());  // nothing is announced before the seal
 
@@ -143,8 +143,7 @@ TEST_F(StreamFrame, PtsFollowsCaptureTimeAndIsSynthesisedWhenItDoesNotAdvance) {
   };
   for (const auto& c : cases) {
     for (size_t k = 0; k < c.timestamps_ns.size(); ++k) {
-      write_stream_frame(pending_frame(c.name, T0 + static_cast<int64_t>(k), c.timestamps_ns[k]),
-                         PNG);
+      write_stream_frame(frame_meta(c.name, T0 + static_cast<int64_t>(k), c.timestamps_ns[k]), PNG);
     }
     ASSERT_TRUE(seal(c.name).has_value()) << c.name;
     auto files = chunk_files(stream_dir("r", 1, "RGB_IMAGES", c.name));
@@ -155,7 +154,7 @@ TEST_F(StreamFrame, PtsFollowsCaptureTimeAndIsSynthesisedWhenItDoesNotAdvance) {
 }
 
 TEST_F(StreamFrame, PtsWarningOncePerChunkWithItsFields) {
-  for (int k = 0; k < 4; ++k) write_stream_frame(pending_frame("warn", T0, 7'000'000), PNG);
+  for (int k = 0; k < 4; ++k) write_stream_frame(frame_meta("warn", T0, 7'000'000), PNG);
   ASSERT_EQ(count_events(events, PTS_WARNING, "warn"), 1u);
   for (const auto& e : events.events(WRITER)) {
     if (e.message != PTS_WARNING) continue;
@@ -167,7 +166,7 @@ TEST_F(StreamFrame, PtsWarningOncePerChunkWithItsFields) {
   }
   ASSERT_TRUE(seal("warn").has_value());
   // The next chunk may warn once again.
-  for (int k = 0; k < 3; ++k) write_stream_frame(pending_frame("warn", T0, 7'000'000), PNG);
+  for (int k = 0; k < 3; ++k) write_stream_frame(frame_meta("warn", T0, 7'000'000), PNG);
   EXPECT_EQ(count_events(events, PTS_WARNING, "warn"), 2u);
 }
 
@@ -184,14 +183,12 @@ TEST_F(StreamFrame, GeometryOrDtypeChangeSealsTheChunkWithTheOldValues) {
     const std::string data_type = data_type_of(c.old_dtype);
     // Same data_type on both sides: one stream.
     ASSERT_EQ(data_type, data_type_of(c.new_dtype));
-    write_stream_frame(pending_frame(c.name, T0, 0, c.old_width, c.old_height, c.old_dtype), PNG);
-    write_stream_frame(pending_frame(c.name, T0 + 1, 33'333'000, c.old_width, c.old_height,
-                                     c.old_dtype),
-                       PNG);
+    write_stream_frame(frame_meta(c.name, T0, 0, c.old_width, c.old_height, c.old_dtype), PNG);
+    write_stream_frame(
+        frame_meta(c.name, T0 + 1, 33'333'000, c.old_width, c.old_height, c.old_dtype), PNG);
     EXPECT_TRUE(records.take().empty());
-    write_stream_frame(pending_frame(c.name, T0 + 2, 66'666'000, c.new_width, c.new_height,
-                                     c.new_dtype),
-                       PNG);
+    write_stream_frame(
+        frame_meta(c.name, T0 + 2, 66'666'000, c.new_width, c.new_height, c.new_dtype), PNG);
 
     auto sealed = testing::chunk_records(records.take());
     ASSERT_EQ(sealed.size(), 1u) << c.name;
@@ -233,7 +230,7 @@ TEST_F(StreamFrame, LimitsSealAfterTheFrameThatReachesThem) {
     if (k == 43) {
       EXPECT_TRUE(records.take().empty());
     }
-    write_stream_frame(pending_frame("raw-bytes", T0, k * 33'333'000LL, 1920, 1080), PNG);
+    write_stream_frame(frame_meta("raw-bytes", T0, k * 33'333'000LL, 1920, 1080), PNG);
   }
   auto by_bytes = testing::chunk_records(records.take());
   ASSERT_EQ(by_bytes.size(), 1u);
@@ -244,7 +241,7 @@ TEST_F(StreamFrame, LimitsSealAfterTheFrameThatReachesThem) {
     if (k == 45'411) {
       EXPECT_TRUE(records.take().empty());
     }
-    write_stream_frame(pending_frame("frame-count", T0, k * 1'000'000, 1, 1), PNG);
+    write_stream_frame(frame_meta("frame-count", T0, k * 1'000'000, 1, 1), PNG);
   }
   auto by_count = testing::chunk_records(records.take());
   ASSERT_EQ(by_count.size(), 1u);
@@ -254,10 +251,10 @@ TEST_F(StreamFrame, LimitsSealAfterTheFrameThatReachesThem) {
   EXPECT_EQ(by_count[0].frame_offsets_us.size(), 45'412u);
 
   // Span: 4,999,999,999 ns after the start stays open, 5,000,000,000 ns seals.
-  write_stream_frame(pending_frame("span", T0, 0), PNG);
-  write_stream_frame(pending_frame("span", T0 + 4'999'999'999, 1'000), PNG);
+  write_stream_frame(frame_meta("span", T0, 0), PNG);
+  write_stream_frame(frame_meta("span", T0 + 4'999'999'999, 1'000), PNG);
   EXPECT_TRUE(records.take().empty());
-  write_stream_frame(pending_frame("span", T0 + 5'000'000'000, 2'000), PNG);
+  write_stream_frame(frame_meta("span", T0 + 5'000'000'000, 2'000), PNG);
   auto by_span = testing::chunk_records(records.take());
   ASSERT_EQ(by_span.size(), 1u);
   EXPECT_EQ(by_span[0].frame_count, 3u);
@@ -265,15 +262,15 @@ TEST_F(StreamFrame, LimitsSealAfterTheFrameThatReachesThem) {
 }
 
 TEST_F(StreamFrame, ChunkStartsOfAStreamStrictlyIncrease) {
-  write_stream_frame(pending_frame("starts", T0, 0), PNG);
+  write_stream_frame(frame_meta("starts", T0, 0), PNG);
   ASSERT_TRUE(seal("starts").has_value());
   // Same publish nanosecond: the next chunk starts one later, in another file.
-  write_stream_frame(pending_frame("starts", T0, 1'000), PNG);
+  write_stream_frame(frame_meta("starts", T0, 1'000), PNG);
   auto second = seal("starts");
   ASSERT_TRUE(second.has_value());
   EXPECT_EQ(std::get<VideoChunkReady>(*second).chunk_start_ns, T0 + 1);
   // The clock stepped back: the start still moves on, and the frame's offset is 0.
-  write_stream_frame(pending_frame("starts", T0 - 500, 2'000), PNG);
+  write_stream_frame(frame_meta("starts", T0 - 500, 2'000), PNG);
   auto third = seal("starts");
   ASSERT_TRUE(third.has_value());
   EXPECT_EQ(std::get<VideoChunkReady>(*third).chunk_start_ns, T0 + 2);
@@ -303,8 +300,8 @@ TEST_F(StreamFrame, OnAFullFileSystemFramesAndChunksAreDroppedWithWarningsAndThe
   }
 
   const std::vector<uint8_t> huge(WRITE_BUFFER_BYTES, 0x42);  // goes past the buffer
-  write_stream_frame(pending_frame("full", T0, 0), huge);
-  write_stream_frame(pending_frame("full", T0 + 1'000, 1'000), PNG);  // stays buffered
+  write_stream_frame(frame_meta("full", T0, 0), huge);
+  write_stream_frame(frame_meta("full", T0 + 1'000, 1'000), PNG);  // stays buffered
   EXPECT_FALSE(seal("full").has_value());
   EXPECT_EQ(count_events(events, "failed to write video frame to NUT chunk; dropping frame",
                          "full"), 1u);
@@ -312,7 +309,7 @@ TEST_F(StreamFrame, OnAFullFileSystemFramesAndChunksAreDroppedWithWarningsAndThe
   EXPECT_TRUE(records.take().empty());
 
   fs::remove(dir / "filler");
-  write_stream_frame(pending_frame("full", T0 + 2'000, 2'000), PNG);
+  write_stream_frame(frame_meta("full", T0 + 2'000, 2'000), PNG);
   auto record = seal("full");
   ASSERT_TRUE(record.has_value());
   const auto& chunk = std::get<VideoChunkReady>(*record);
@@ -328,7 +325,7 @@ TEST_F(StreamFrame, FailedChunkOpeningDropsTheFrameAndTheNextTriesALaterStart) {
   fs::create_directories(dir.parent_path());
   std::ofstream(dir) << "a file where the stream directory belongs";
 
-  write_stream_frame(pending_frame("blocked", T0, 0), PNG);
+  write_stream_frame(frame_meta("blocked", T0, 0), PNG);
   size_t warned = 0;
   for (const auto& e : events.events(WRITER)) {
     if (e.field("sensor_name") != "blocked") continue;
@@ -343,7 +340,7 @@ TEST_F(StreamFrame, FailedChunkOpeningDropsTheFrameAndTheNextTriesALaterStart) {
   EXPECT_FALSE(seal("blocked").has_value());
 
   fs::remove(dir);
-  write_stream_frame(pending_frame("blocked", T0, 1'000), PNG);
+  write_stream_frame(frame_meta("blocked", T0, 1'000), PNG);
   auto record = seal("blocked");
   ASSERT_TRUE(record.has_value());
   EXPECT_EQ(std::get<VideoChunkReady>(*record).chunk_start_ns, T0 + 1);

@@ -123,7 +123,7 @@ TEST_F(WriterLoopTest, FramesOfTwoCamerasBecomeChunksThatDecodeToTheirPixels) {
       auto pixels = testing::reference_decode_png(png);
       ASSERT_EQ(pixels.exit_status, 0) << pixels.errors;
       expected.insert(expected.end(), pixels.output.begin(), pixels.output.end());
-      EXPECT_EQ(chunk.frame_timestamps_ns[&frame - sent.data()], frame.timestamp_ns);
+      EXPECT_EQ(chunk.frame_timestamps_ns[&frame - sent.data()], frame.meta.timestamp_ns);
     }
     auto decoded = testing::ffmpeg_decode_rgb24(file);
     ASSERT_EQ(decoded.exit_status, 0) << decoded.errors;
@@ -136,8 +136,7 @@ TEST_F(WriterLoopTest, FrameOfTheWrongSizeIsDroppedAndTheNextGoesOn) {
   VideoFrame short_frame = video_frame("size", "cam", now(), 640, 480, FrameDtype::Rgb8, 1);
   short_frame.payload = PixelBytes(std::span(short_frame.payload).first(640 * 480 * 3 - 1));
   VideoFrame overflowing = video_frame("size", "cam", now(), 1, 1, FrameDtype::Rgb8, 1);
-  overflowing.width = overflowing.height = 4'294'967'295u;
-  overflowing.dtype = FrameDtype::DepthF32;
+  overflowing.meta.layout = {4'294'967'295u, 4'294'967'295u, FrameDtype::DepthF32};
   ASSERT_FALSE(enqueue_writer_job(*queue, std::move(short_frame)));
   ASSERT_FALSE(enqueue_writer_job(*queue, std::move(overflowing)));
   ASSERT_FALSE(enqueue_writer_job(*queue, video_frame("size", "cam", now(), 2, 2,
@@ -172,7 +171,7 @@ class ManualPngThreads {
   PngJob take() { return queue->pop(); }
   static void finish(PngJob& job) {
     PngScratch scratch;
-    uint64_t n = encode_png_rgb24(scratch, job.width, job.height, job.pixels);
+    uint64_t n = encode_png_rgb24(scratch, job.layout.width, job.layout.height, job.pixels);
     job.deliver(PixelBytes(std::span(scratch.png).first(n)));
   }
 };
@@ -344,9 +343,9 @@ TEST_F(WriterLoopTest, IdleSweepSealsOnlyUnfedChunksOldEnough) {
   WriterLoop loop(queue, nullptr);
   const int64_t long_ago = now() - 10'000'000'000;
   auto write = [](const std::string& name, int64_t publish, int64_t ts) {
-    PendingFrame frame = testing::pending_frame(name, publish, ts);
+    FrameMeta frame = testing::frame_meta(name, publish, ts);
     frame.robot_id = "sweep";
-    write_stream_frame(std::move(frame), std::vector<uint8_t>{1, 2, 3});
+    write_stream_frame(frame, std::vector<uint8_t>{1, 2, 3});
   };
   auto sweep = [&] {
     loop.idle_sweep();

@@ -14,12 +14,10 @@ using std::chrono::steady_clock;
 constexpr uint64_t MiB = 1024 * 1024;
 
 VideoFrame frame_of(uint64_t bytes, std::string name = "cam") {
-  VideoFrame frame;
-  frame.robot_id = "r";
-  frame.data_type = "RGB_IMAGES";
-  frame.name = std::move(name);
-  frame.payload = PixelBytes(std::vector<uint8_t>(bytes));
-  return frame;
+  return VideoFrame{
+      .meta = {.robot_id = "r", .data_type = "RGB_IMAGES", .name = std::move(name)},
+      .payload = PixelBytes(std::vector<uint8_t>(bytes)),
+  };
 }
 
 FlushSource flush_barrier() {
@@ -27,7 +25,7 @@ FlushSource flush_barrier() {
 }
 
 std::string job_name(const WriterJob& job) {
-  if (auto* frame = std::get_if<VideoFrame>(&job)) return frame->name;
+  if (auto* frame = std::get_if<VideoFrame>(&job)) return frame->meta.name;
   return std::holds_alternative<FlushSource>(job) ? "flush" : "cancel";
 }
 

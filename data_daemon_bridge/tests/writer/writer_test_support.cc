@@ -89,65 +89,42 @@ std::vector<data_daemon_shared::VideoChunkReady> chunk_records(
   return chunks;
 }
 
-PendingFrame pending_frame(const std::string& name, int64_t publish_timestamp_ns,
-                           int64_t timestamp_ns, uint32_t width, uint32_t height,
-                           data_daemon_shared::FrameDtype dtype) {
-  return PendingFrame{
+FrameMeta frame_meta(const std::string& name, int64_t publish_timestamp_ns, int64_t timestamp_ns,
+                     uint32_t width, uint32_t height, data_daemon_shared::FrameDtype dtype) {
+  return FrameMeta{
       .robot_id = "r",
+      .robot_instance = 1,
       .data_type = dtype == data_daemon_shared::FrameDtype::Rgb8 ? "RGB_IMAGES" : "DEPTH_IMAGES",
       .name = name,
-      .robot_instance = 1,
+      .layout = {width, height, dtype},
       .publish_timestamp_ns = publish_timestamp_ns,
       .timestamp_ns = timestamp_ns,
       .timestamp_s = static_cast<double>(timestamp_ns) / 1e9,
-      .width = width,
-      .height = height,
-      .dtype = dtype,
-      .slot = nullptr,
   };
 }
 
 VideoFrame video_frame(const std::string& robot_id, const std::string& name,
                        int64_t publish_timestamp_ns, uint32_t width, uint32_t height,
                        data_daemon_shared::FrameDtype dtype, uint32_t seed) {
-  VideoFrame frame;
-  frame.robot_id = robot_id;
-  frame.data_type = dtype == data_daemon_shared::FrameDtype::Rgb8 ? "RGB_IMAGES" : "DEPTH_IMAGES";
-  frame.name = name;
-  frame.robot_instance = 1;
-  frame.publish_timestamp_ns = publish_timestamp_ns;
-  frame.timestamp_ns = publish_timestamp_ns;
-  frame.timestamp_s = static_cast<double>(publish_timestamp_ns) / 1e9;
-  frame.width = width;
-  frame.height = height;
-  frame.dtype = dtype;
+  FrameMeta meta =
+      frame_meta(name, publish_timestamp_ns, publish_timestamp_ns, width, height, dtype);
+  meta.robot_id = robot_id;
   std::vector<uint8_t> pixels = noise(size_t{width} * height * bytes_per_pixel(dtype), seed);
-  frame.payload = PixelBytes(pixels);
-  return frame;
+  return VideoFrame{.meta = std::move(meta), .payload = PixelBytes(pixels)};
 }
 
 VideoFrame copy_of(const VideoFrame& frame) {
-  VideoFrame copy{.robot_id = frame.robot_id,
-                  .data_type = frame.data_type,
-                  .name = frame.name,
-                  .payload = PixelBytes(std::span(frame.payload)),
-                  .robot_instance = frame.robot_instance,
-                  .publish_timestamp_ns = frame.publish_timestamp_ns,
-                  .timestamp_ns = frame.timestamp_ns,
-                  .timestamp_s = frame.timestamp_s,
-                  .width = frame.width,
-                  .height = frame.height,
-                  .dtype = frame.dtype};
-  return copy;
+  return VideoFrame{.meta = frame.meta, .payload = PixelBytes(std::span(frame.payload))};
 }
 
 std::vector<uint8_t> encode_frame_png(const VideoFrame& frame) {
-  std::vector<uint8_t> rgb = frame.dtype == data_daemon_shared::FrameDtype::Rgb8
-                                 ? std::vector<uint8_t>(frame.payload.begin(), frame.payload.end())
-                                 : depth_to_rgb24(frame.dtype, frame.width, frame.height,
-                                                  frame.payload);
+  const FrameLayout& layout = frame.meta.layout;
+  std::vector<uint8_t> rgb =
+      layout.dtype == data_daemon_shared::FrameDtype::Rgb8
+          ? std::vector<uint8_t>(frame.payload.begin(), frame.payload.end())
+          : depth_to_rgb24(layout.dtype, layout.width, layout.height, frame.payload);
   PngScratch scratch;
-  uint64_t n = encode_png_rgb24(scratch, frame.width, frame.height, rgb);
+  uint64_t n = encode_png_rgb24(scratch, layout.width, layout.height, rgb);
   return std::vector<uint8_t>(scratch.png.begin(), scratch.png.begin() + n);
 }
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "data_daemon_shared/envelope.h"
-#include "writer/pending_frame.h"
+#include "writer/frame_meta.h"
 #include "writer/writer_job.h"
 
 namespace data_daemon_bridge::testing {
@@ -44,12 +44,11 @@ class RecordCapture {
 std::vector<data_daemon_shared::VideoChunkReady> chunk_records(
     const std::vector<data_daemon_shared::Envelope>& records);
 
-// A frame of a stream of robot "r", instance 1, with the given timing, as the writer hands it to
-// write_stream_frame (no slot).
-PendingFrame pending_frame(const std::string& name, int64_t publish_timestamp_ns,
-                           int64_t timestamp_ns, uint32_t width = 4, uint32_t height = 2,
-                           data_daemon_shared::FrameDtype dtype =
-                               data_daemon_shared::FrameDtype::Rgb8);
+// The metadata of a frame of a stream of robot "r", instance 1, with the given timing, as the
+// writer hands it to write_stream_frame.
+FrameMeta frame_meta(const std::string& name, int64_t publish_timestamp_ns, int64_t timestamp_ns,
+                     uint32_t width = 4, uint32_t height = 2,
+                     data_daemon_shared::FrameDtype dtype = data_daemon_shared::FrameDtype::Rgb8);
 
 // A raw frame as log_frame queues it: pixels of the right size, a pattern seeded by seed.
 VideoFrame video_frame(const std::string& robot_id, const std::string& name,
