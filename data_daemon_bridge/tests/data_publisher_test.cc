@@ -23,13 +23,15 @@ using testing::run_in_child;
 
 std::atomic<int> spawns{0};
 
-Result<Unit, std::string> counting_spawner(std::string name, std::function<void()> body) {
+Result<Unit, std::string> counting_starter(std::string name, size_t stack_bytes,
+                                           std::function<void()> body) {
   if (name != "qs-data-publisher") return Err("unexpected thread name " + name);
+  if (stack_bytes != 0) return Err(std::string("expected the platform's stack size"));
   spawns.fetch_add(1);
-  return port::spawn_detached_thread(std::move(name), std::move(body));
+  return port::start_detached_thread(std::move(name), stack_bytes, std::move(body));
 }
 
-Result<Unit, std::string> failing_spawner(std::string, std::function<void()>) {
+Result<Unit, std::string> failing_starter(std::string, size_t, std::function<void()>) {
   return Err(std::string("Resource temporarily unavailable"));
 }
 
@@ -37,7 +39,7 @@ PublisherItem sample() { return {PublisherItem::Json{JsonSample{}}}; }
 
 TEST(DataPublisher, RacingFirstCallersStartOneThread) {
   const std::string ended = run_in_child([] {
-    set_data_publisher_spawner_for_testing(counting_spawner);
+    set_data_publisher_thread_starter_for_testing(counting_starter);
     constexpr int kThreads = 8;
     std::latch start(kThreads);
     std::atomic<int> answered{0};
@@ -63,7 +65,7 @@ TEST(DataPublisher, RacingFirstCallersStartOneThread) {
 TEST(DataPublisher, FailedStartDropsTheItemLogsAndLetsTheNextCallRetry) {
   const std::string ended = run_in_child([] {
     testing::EventCapture capture;
-    set_data_publisher_spawner_for_testing(failing_spawner);
+    set_data_publisher_thread_starter_for_testing(failing_starter);
     CHILD_CHECK(!get_or_spawn_data_publisher().send(sample()).ok());
     CHILD_CHECK(!drain_data_publisher());  // returns at once: nothing to wait for
     CHILD_CHECK(!cached_data_publisher_sender().has_value());
@@ -76,7 +78,7 @@ TEST(DataPublisher, FailedStartDropsTheItemLogsAndLetsTheNextCallRetry) {
       CHILD_CHECK(e.field("error") == "Resource temporarily unavailable");
     }
 
-    set_data_publisher_spawner_for_testing(counting_spawner);
+    set_data_publisher_thread_starter_for_testing(counting_starter);
     CHILD_CHECK(drain_data_publisher());
     CHILD_CHECK(spawns.load() == 1);
     CHILD_CHECK(cached_data_publisher_sender().has_value());
@@ -87,7 +89,7 @@ TEST(DataPublisher, FailedStartDropsTheItemLogsAndLetsTheNextCallRetry) {
 
 TEST(DataPublisher, ForkedChildStartsItsOwnThreadAndChannel) {
   const std::string ended = run_in_child([] {
-    set_data_publisher_spawner_for_testing(counting_spawner);
+    set_data_publisher_thread_starter_for_testing(counting_starter);
     CHILD_CHECK(drain_data_publisher());
     CHILD_CHECK(cached_data_publisher_sender().has_value());
     CHILD_CHECK(spawns.load() == 1);
@@ -113,21 +115,22 @@ TEST(DataPublisher, ForkedChildStartsItsOwnThreadAndChannel) {
 std::atomic<bool> start_entered{false};
 std::atomic<bool> release_start{false};
 
-Result<Unit, std::string> stalling_spawner(std::string name, std::function<void()> body) {
+Result<Unit, std::string> stalling_starter(std::string name, size_t stack_bytes,
+                                           std::function<void()> body) {
   start_entered.store(true);
   while (!release_start.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return port::spawn_detached_thread(std::move(name), std::move(body));
+  return port::start_detached_thread(std::move(name), stack_bytes, std::move(body));
 }
 
 TEST(DataPublisher, ForkWhileAnotherThreadHoldsTheLockLeavesTheChildUsable) {
   const std::string ended = run_in_child([] {
-    set_data_publisher_spawner_for_testing(stalling_spawner);
+    set_data_publisher_thread_starter_for_testing(stalling_starter);
     std::thread holder([] { (void)drain_data_publisher(); });
     while (!start_entered.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
     const std::string child = run_in_child(
         [] {
-          set_data_publisher_spawner_for_testing(counting_spawner);
+          set_data_publisher_thread_starter_for_testing(counting_starter);
           CHILD_CHECK(drain_data_publisher());
           CHILD_CHECK(spawns.load() == 1);
           return 0;

@@ -23,57 +23,66 @@ using data_daemon_shared::Unit;
 std::vector<uint8_t> bytes_of(const PixelBytes& bytes) { return {bytes.begin(), bytes.end()}; }
 
 // Starts threads for real, but records what was asked and the name each thread shows; the
-// start whose name ends with fail_suffix fails instead. The record outlives the test's object,
-// since the threads it started never end.
+// start whose name ends with the fail suffix fails instead. A starter is a plain function, so the
+// record is the process's; each RecordingStarter begins it anew. It is never released, since the
+// threads it started never end.
 class RecordingStarter {
  public:
-  explicit RecordingStarter(std::string fail_suffix = "")
-      : state_(std::make_shared<State>()), fail_suffix_(std::move(fail_suffix)) {}
-
-  ThreadStarter starter() {
-    return [state = state_, fail_suffix = fail_suffix_](
-               std::string name, size_t stack_bytes,
-               std::function<void()> body) -> Result<Unit, std::string> {
-      {
-        std::lock_guard lock(state->mutex);
-        state->requested.push_back({name, stack_bytes});
-      }
-      if (!fail_suffix.empty() && name.ends_with(fail_suffix)) {
-        return data_daemon_shared::Err(std::string("Resource temporarily unavailable"));
-      }
-      return port::start_detached_thread(name, stack_bytes, [state, body = std::move(body)] {
-        {
-          std::lock_guard lock(state->mutex);
-          state->shown.insert(port::current_thread_name());
-        }
-        state->started.notify_all();
-        body();
-      });
-    };
+  explicit RecordingStarter(std::string fail_suffix = "") {
+    std::lock_guard lock(state().mutex);
+    state().fail_suffix = std::move(fail_suffix);
+    state().requested.clear();
+    state().shown.clear();
   }
+
+  ThreadStarter starter() { return start; }
 
   // The names the started threads show, once count of them run (bounded only against a hang).
   std::set<std::string> shown_names(size_t count) {
-    std::unique_lock lock(state_->mutex);
-    state_->started.wait_for(lock, std::chrono::seconds(30),
-                             [&] { return state_->shown.size() >= count; });
-    return state_->shown;
+    std::unique_lock lock(state().mutex);
+    state().started.wait_for(lock, std::chrono::seconds(30),
+                             [&] { return state().shown.size() >= count; });
+    return state().shown;
   }
 
   std::vector<std::pair<std::string, size_t>> requested() {
-    std::lock_guard lock(state_->mutex);
-    return state_->requested;
+    std::lock_guard lock(state().mutex);
+    return state().requested;
   }
 
  private:
   struct State {
     std::mutex mutex;
     std::condition_variable started;
+    std::string fail_suffix;                                // guarded by mutex
     std::vector<std::pair<std::string, size_t>> requested;  // guarded by mutex
-    std::set<std::string> shown;                             // guarded by mutex
+    std::set<std::string> shown;                            // guarded by mutex
   };
-  std::shared_ptr<State> state_;
-  std::string fail_suffix_;
+
+  static State& state() {
+    static State& state = *new State;
+    return state;
+  }
+
+  static Result<Unit, std::string> start(std::string name, size_t stack_bytes,
+                                         std::function<void()> body) {
+    {
+      std::lock_guard lock(state().mutex);
+      state().requested.push_back({name, stack_bytes});
+      const std::string& fail_suffix = state().fail_suffix;
+      if (!fail_suffix.empty() && name.ends_with(fail_suffix)) {
+        return data_daemon_shared::Err(std::string("Resource temporarily unavailable"));
+      }
+    }
+    return port::start_detached_thread(name, stack_bytes, [body = std::move(body)] {
+      {
+        std::lock_guard lock(state().mutex);
+        state().shown.insert(port::current_thread_name());
+      }
+      state().started.notify_all();
+      body();
+    });
+  }
 };
 
 std::vector<uint8_t> png_on_this_thread(uint32_t width, uint32_t height,
@@ -165,7 +174,7 @@ TEST(PngWorkers, EachSlotReceivesItsOwnFrame) {
     std::shared_ptr<PngResultSlot> slot;
   };
   std::vector<Frame> frames;
-  const std::pair<uint32_t, uint32_t> sizes[] = {{1280, 720}, {1, 1}, {3, 2}, {64, 48},
+  const std::pair<uint32_t, uint32_t> sizes[] = {{1280, 720}, {1, 1},   {3, 2},  {64, 48},
                                                  {17, 5},     {200, 1}, {1, 300}};
   uint32_t seed = 0;
   for (auto [w, h] : sizes) {
@@ -184,9 +193,10 @@ TEST(PngWorkers, EachSlotReceivesItsOwnFrame) {
 
 // With no thread started the queue has no consumer; a job can still be encoded by its caller.
 TEST(PngWorkers, NoThreadStartedLeavesEncodingToTheCaller) {
-  auto queue = spawn_png_workers(2, [](std::string, size_t, std::function<void()>) {
-    return Result<Unit, std::string>(data_daemon_shared::Err(std::string("no threads")));
-  });
+  auto queue = spawn_png_workers(
+      2, [](std::string, size_t, std::function<void()>) -> Result<Unit, std::string> {
+        return data_daemon_shared::Err(std::string("no threads"));
+      });
   EXPECT_EQ(queue->worker_count(), 0u);
   auto slot = std::make_shared<PngResultSlot>();
   run_png_job(PngJob(PixelBytes(std::vector<uint8_t>{7, 8, 9}), slot, {1, 1, FrameDtype::Rgb8}));

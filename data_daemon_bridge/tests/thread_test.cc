@@ -9,7 +9,7 @@ namespace {
 
 TEST(PortThread, SpawnedThreadNamesItself) {
   std::promise<std::string> seen_name;
-  ASSERT_TRUE(port::spawn_detached_thread("qs-data-publisher", [&seen_name] {
+  ASSERT_TRUE(port::start_detached_thread("qs-data-publisher", 0, [&seen_name] {
                 seen_name.set_value(port::current_thread_name());
               }).ok());
   const std::string name = seen_name.get_future().get();

@@ -73,11 +73,6 @@ data_daemon_shared::Result<data_daemon_shared::Unit, std::string> start_detached
   return data_daemon_shared::Unit{};
 }
 
-data_daemon_shared::Result<data_daemon_shared::Unit, std::string> spawn_detached_thread(
-    std::string name, std::function<void()> body) {
-  return start_detached_thread(std::move(name), 0, std::move(body));
-}
-
 std::string current_thread_name() {
   char buf[64] = {};
   if (pthread_getname_np(pthread_self(), buf, sizeof buf) != 0) return "";

@@ -23,13 +23,10 @@ std::string shorten_thread_name(std::string_view name, size_t max_chars);
 std::string visible_thread_name(std::string_view name);
 
 // Starts a detached thread that names itself visible_thread_name(name) and then runs body, with a
-// stack of stack_bytes (0: the platform's default). On failure nothing runs and the result carries the system error's text.
+// stack of stack_bytes (0: the platform's default). On failure nothing runs and the result carries
+// the system error's text.
 data_daemon_shared::Result<data_daemon_shared::Unit, std::string> start_detached_thread(
     std::string name, size_t stack_bytes, std::function<void()> body);
-
-// start_detached_thread with the platform's default stack size.
-data_daemon_shared::Result<data_daemon_shared::Unit, std::string> spawn_detached_thread(
-    std::string name, std::function<void()> body);
 
 // The calling thread's name as the platform shows it ("" if it cannot be read).
 std::string current_thread_name();

@@ -21,8 +21,8 @@
 #include <optional>
 #include <utility>
 
+#include "concurrency/keep_forever.h"
 #include "data_daemon_shared/result.h"
-#include "publisher/keep_forever.h"
 
 namespace data_daemon_bridge {
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "concurrency/thread_start_seam.h"
 #include "data_daemon_shared/envelope.h"
 #include "data_daemon_shared/result.h"
 #include "publisher/publisher_item.h"
@@ -53,10 +54,7 @@ void serve_publisher_items(PublisherReceiver& receiver, const EnvelopePublisher&
 // held at the fork).
 void forget_data_publisher_sender_after_fork();
 
-// How the thread is started. Tests replace it to make starting fail; nullptr restores the
-// default. Not for production use.
-using ThreadSpawner = data_daemon_shared::Result<data_daemon_shared::Unit, std::string> (*)(
-    std::string name, std::function<void()> body);
-void set_data_publisher_spawner_for_testing(ThreadSpawner spawner);
+// Tests: how the thread is started (it asks for no stack size); nullptr restores the platform's.
+void set_data_publisher_thread_starter_for_testing(ThreadStarter starter);
 
 }  // namespace data_daemon_bridge

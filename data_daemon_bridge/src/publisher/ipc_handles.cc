@@ -106,7 +106,7 @@ Result<QueryClient, PublisherError> open_query_client(const Node& node, std::str
 
 Result<IpcHandles, PublisherError> open_ipc_handles() {
   ++builds_on_this_thread;
-  (void)ensure_publisher_atfork();
+  (void)register_publisher_atfork();
   // Before the first iceoryx2 call of this build, so the node's own messages are forwarded too.
   install_ipc_log_forwarding();
 

@@ -2,17 +2,23 @@
 // data publisher sending end its forking thread inherited.
 #pragma once
 
+#include "concurrency/fork_child_handler.h"
+
 namespace data_daemon_bridge {
 
-// Registers publisher_atfork_child as a child-side fork handler. On failure logs the WARN event
-// "pthread_atfork registration failed; fork-safety relies on caller-managed cleanup" (target
-// data_daemon_bridge::publisher, field errno) and nothing else. Returns whether it registered.
-bool register_publisher_atfork();
+// PUBLISHER_ATFORK_ONCE: publisher_atfork_child as the child-side fork handler, registered at most
+// once per process. When the registration fails it logs the WARN event "pthread_atfork
+// registration failed; fork-safety relies on caller-managed cleanup" (target
+// data_daemon_bridge::publisher, field errno) and nothing else: handle sets are built all the
+// same, and the data publisher caches no sending end, so that every call takes its slow path,
+// which compares the process id.
+extern ForkChildHandler PUBLISHER_ATFORK_ONCE;
 
-// Runs register_publisher_atfork once per process (PUBLISHER_ATFORK_ONCE; a thread that arrives
-// meanwhile waits for it) and returns its outcome, on every call. open_ipc_handles runs it before
-// its first node is created, get_or_spawn_data_publisher before it first caches a sending end.
-bool ensure_publisher_atfork();
+// PUBLISHER_ATFORK_ONCE.register_once(): only the first call in the process registers (a thread
+// that arrives meanwhile waits for it); returns the outcome on every call. open_ipc_handles runs
+// it before its first node is created, get_or_spawn_data_publisher before it first caches a
+// sending end.
+bool register_publisher_atfork();
 
 // Runs in the child right after fork, on the forking thread (the child's only thread): empties
 // that thread's IPC_HANDLES without releasing the inherited set, so nothing the parent

@@ -1,13 +1,11 @@
 #include "writer/png_workers.h"
 
-#include <atomic>
 #include <exception>
 #include <vector>
 
 #include "depth/depth_to_rgb24.h"
 #include "events/events.h"
 #include "png/png_encoder.h"
-#include "port/thread.h"
 
 namespace data_daemon_bridge {
 
@@ -17,7 +15,7 @@ namespace {
 
 constexpr std::string_view kTarget = "data_daemon_bridge::writer";
 
-std::atomic<PngThreadStarterForTesting> test_starter{nullptr};
+constinit ThreadStartSeam png_thread_start;
 
 PngOutcome encode_job(const PngJob& job) {
   std::vector<uint8_t> converted;
@@ -48,17 +46,14 @@ void run_png_job(PngJob job) {
 }
 
 std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count) {
-  if (PngThreadStarterForTesting starter = test_starter.load(std::memory_order_acquire)) {
-    return spawn_png_workers(count, starter);
-  }
-  return spawn_png_workers(count, port::start_detached_thread);
+  return spawn_png_workers(count, png_thread_start.starter());
 }
 
-void set_png_thread_starter_for_testing(PngThreadStarterForTesting starter) {
-  test_starter.store(starter, std::memory_order_release);
+void set_png_thread_starter_for_testing(ThreadStarter starter) {
+  png_thread_start.set_for_testing(starter);
 }
 
-std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count, const ThreadStarter& start) {
+std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count, ThreadStarter start) {
   auto queue = std::make_shared<PngJobQueue>();
   for (size_t i = 0; i < count; ++i) {
     auto started = start("qs-png-compress-" + std::to_string(i), PNG_WORKER_STACK_BYTES,

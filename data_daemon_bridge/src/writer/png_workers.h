@@ -3,37 +3,27 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <memory>
-#include <string>
 
-#include "data_daemon_shared/result.h"
+#include "concurrency/thread_start_seam.h"
 #include "writer/png_jobs.h"
 
 namespace data_daemon_bridge {
 
 inline constexpr size_t PNG_WORKER_STACK_BYTES = 2 * 1024 * 1024;
 
-// How a thread is started: name, stack size, body; an error carries the system error's text.
-// The default is port::start_detached_thread; tests put in one that fails.
-using ThreadStarter =
-    std::function<data_daemon_shared::Result<data_daemon_shared::Unit, std::string>(
-        std::string name, size_t stack_bytes, std::function<void()> body)>;
-
 // Creates the job queue and starts count detached threads "qs-png-compress-0", "-1", ...
 // running png_worker_loop. A thread that cannot be started is logged (WARN "failed to spawn PNG
 // compression worker" with field error) and skipped: no retry, its index is not reused. Returns
 // the queue whether or not any thread started, with its worker_count(); with none, nothing
-// ever takes its jobs.
+// ever takes its jobs. Threads are started with `start`; without it (the writer thread's own
+// start of the pool) the way set_png_thread_starter_for_testing chose, by default the platform's.
 std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count);
-std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count, const ThreadStarter& start);
+std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count, ThreadStarter start);
 
-// Tests: how spawn_png_workers(count), the writer thread's own start of the pool, starts each
-// thread; nullptr restores the platform's. Set it before the writer thread starts.
-using PngThreadStarterForTesting =
-    data_daemon_shared::Result<data_daemon_shared::Unit, std::string> (*)(
-        std::string name, size_t stack_bytes, std::function<void()> body);
-void set_png_thread_starter_for_testing(PngThreadStarterForTesting starter);
+// Tests: how spawn_png_workers(count) starts each thread; nullptr restores the platform's. Set it
+// before the writer thread starts.
+void set_png_thread_starter_for_testing(ThreadStarter starter);
 
 // The body of every compression thread: takes jobs without end and runs each. Never returns.
 [[noreturn]] void png_worker_loop(std::shared_ptr<PngJobQueue> queue);

@@ -10,11 +10,9 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <memory>
-#include <string>
 
-#include "data_daemon_shared/result.h"
+#include "concurrency/thread_start_seam.h"
 #include "writer/writer_queue.h"
 
 namespace data_daemon_bridge {
@@ -32,22 +30,19 @@ std::shared_ptr<WriterQueue> get_or_spawn_writer();
 // Stores another handle to queue in the calling thread's cache, releasing the one held before.
 void cache_writer_queue(std::shared_ptr<WriterQueue> queue);
 
-// Registers writer_atfork_child as a child fork handler; only the first call in a process does
-// anything. A failed registration is logged as a WARN and not retried.
+// Registers writer_atfork_child as the child-side fork handler; only the first call in a process
+// does anything (a thread that arrives meanwhile waits for it). A failed registration logs the WARN
+// "pthread_atfork registration failed; video writer-queue cache relies on PID heal" (field errno)
+// and is not retried: thread caches then keep the process id they were filled in, and a child's
+// thread that finds its parent's queue there lets go of it and takes the slow path.
 void register_writer_atfork();
 
-// In a forked child, on the forking thread: empties that thread's cache.
+// In a forked child, on the forking thread: empties that thread's cache without releasing the
+// parent's queue.
 void writer_atfork_child();
 
-// Tests: how the writer thread is started (name, stack size, body); nullptr restores the
-// platform's. Set it while no other thread calls get_or_spawn_writer.
-using WriterThreadStarter = data_daemon_shared::Result<data_daemon_shared::Unit, std::string> (*)(
-    std::string name, size_t stack_bytes, std::function<void()> body);
-void set_writer_thread_starter_for_testing(WriterThreadStarter starter);
-
-// Tests: how the fork handler is registered (0 or an error code); nullptr restores the
-// platform's. Effective only before the process's first registration attempt.
-using ForkHandlerRegistration = int (*)(void (*child)());
-void set_fork_handler_registration_for_testing(ForkHandlerRegistration registration);
+// Tests: how the writer thread is started; nullptr restores the platform's. Set it while no other
+// thread calls get_or_spawn_writer.
+void set_writer_thread_starter_for_testing(ThreadStarter starter);
 
 }  // namespace data_daemon_bridge

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "chunk_reader.h"
+#include "concurrency/fork_child_handler.h"
 #include "port/thread.h"
 #include "publisher/publish_clock.h"
 #include "support/event_capture.h"
