@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "publisher/data_publisher.h"
+#include "publisher/publisher_loop.h"
 #include "support/event_capture.h"
 
 namespace data_daemon_bridge {

@@ -8,6 +8,7 @@
 #include "concurrency/thread_start_seam.h"
 #include "events/events.h"
 #include "publisher/publisher_atfork.h"
+#include "publisher/publisher_loop.h"
 #include "publisher/publisher_target.h"
 
 namespace data_daemon_bridge {

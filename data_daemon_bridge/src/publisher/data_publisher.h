@@ -8,13 +8,9 @@
 // nothing it queues reaches its parent's thread, and it never waits on its parent's locks.
 #pragma once
 
-#include <functional>
 #include <optional>
-#include <string>
 
 #include "concurrency/thread_start_seam.h"
-#include "data_daemon_shared/envelope.h"
-#include "data_daemon_shared/result.h"
 #include "publisher/publisher_item.h"
 
 namespace data_daemon_bridge {
@@ -36,18 +32,6 @@ void cache_data_publisher_sender(const PublisherSender& sender);
 // when the barrier was dropped unanswered. Waits without a deadline. Items queued after it are
 // not waited for.
 bool drain_data_publisher();
-
-// The body of "qs-data-publisher": handles items one at a time in channel order until every
-// sending end is gone. Publishing failures are logged and the item is dropped.
-void run_data_publisher(PublisherReceiver receiver);
-
-// Publishes one envelope; the error is its display text.
-using EnvelopePublisher =
-    std::function<data_daemon_shared::Result<data_daemon_shared::Unit, std::string>(
-        const data_daemon_shared::Envelope&)>;
-
-// The loop of run_data_publisher over any way of publishing an envelope.
-void serve_publisher_items(PublisherReceiver& receiver, const EnvelopePublisher& publish);
 
 // For the forked child's fork handler, on the forking thread: empties that thread's cached end
 // without releasing it (it belongs to the parent's channel, whose lock a parent thread may have

@@ -1,8 +1,11 @@
+#include "publisher/publisher_loop.h"
+
 #include <utility>
 #include <variant>
 
 #include "events/events.h"
-#include "publisher/data_publisher.h"
+#include "publisher/publish.h"
+#include "publisher/publisher_error.h"
 #include "publisher/publisher_target.h"
 #include "publisher/sample_envelopes.h"
 
@@ -42,6 +45,18 @@ void serve_publisher_items(PublisherReceiver& receiver, const EnvelopePublisher&
                item->value);
     // The item (and a Flush's reply end) is released here, before the next one is taken.
   }
+}
+
+void run_data_publisher(PublisherReceiver receiver) {
+  // Publishes on this thread's own IpcHandles, built with the first envelope.
+  serve_publisher_items(receiver,
+                        [](const data_daemon_shared::Envelope& envelope)
+                            -> data_daemon_shared::Result<data_daemon_shared::Unit, std::string> {
+                          auto published = publish_envelope(envelope);
+                          if (!published)
+                            return data_daemon_shared::Err(publisher_error_text(published.error()));
+                          return data_daemon_shared::Unit{};
+                        });
 }
 
 }  // namespace data_daemon_bridge

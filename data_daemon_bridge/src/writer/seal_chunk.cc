@@ -1,9 +1,10 @@
+#include "writer/seal_chunk.h"
+
 #include <unistd.h>
 
 #include <utility>
 
 #include "events/events.h"
-#include "writer/stream_state.h"
 #include "writer/writer_log.h"
 
 namespace data_daemon_bridge {

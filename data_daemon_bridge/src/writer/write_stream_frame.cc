@@ -1,3 +1,5 @@
+#include "writer/write_stream_frame.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -9,6 +11,7 @@
 #include "writer/saturating.h"
 #include "writer/stream_key.h"
 #include "writer/stream_registry.h"
+#include "writer/seal_chunk.h"
 #include "writer/stream_state.h"
 #include "writer/video_records.h"
 #include "writer/writer_log.h"

@@ -11,7 +11,9 @@
 #include "test_support.h"
 #include "writer/stream_key.h"
 #include "writer/stream_registry.h"
+#include "writer/seal_chunk.h"
 #include "writer/stream_state.h"
+#include "writer/write_stream_frame.h"
 #include "writer/writer_test_support.h"
 
 namespace data_daemon_bridge {
