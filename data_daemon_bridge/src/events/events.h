@@ -1,5 +1,5 @@
 // The process-wide structured-event facility: every log event of the module goes here, with a
-// level, a target ("data_daemon_bridge::writer", ...), a fixed message and named fields.
+// level, a target (the k...LogTarget names below), a fixed message and named fields.
 //
 // An event reaches the sink the host installed with set_event_sink. While there is none, WARN and
 // ERROR events are written to the process's standard error (stderr_sink.h), so that what was
@@ -14,6 +14,12 @@
 #include <vector>
 
 namespace data_daemon_bridge {
+
+// The targets, one for each part of the module that emits events.
+inline constexpr std::string_view kWriterLogTarget = "data_daemon_bridge::writer";
+inline constexpr std::string_view kPublisherLogTarget = "data_daemon_bridge::publisher";
+inline constexpr std::string_view kQueryLogTarget = "data_daemon_bridge::query";
+inline constexpr std::string_view kIpcLogTarget = "data_daemon_bridge::ipc";
 
 enum class EventLevel { Debug, Warn, Error };
 

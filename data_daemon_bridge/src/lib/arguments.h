@@ -8,6 +8,8 @@
 // failure, so an argument error always wins over the value checks that come after.
 #pragma once
 
+#include <Python.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -16,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "lib/python.h"
 
 namespace data_daemon_bridge {
 

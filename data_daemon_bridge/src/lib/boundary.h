@@ -3,11 +3,12 @@
 // exception before it can cross into the interpreter.
 #pragma once
 
+#include <Python.h>
+
 #include <exception>
 #include <type_traits>
 #include <utility>
 
-#include "lib/python.h"
 #include "lib/python_error.h"
 #include "port/thread_exit.h"
 

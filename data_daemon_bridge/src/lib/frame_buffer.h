@@ -3,11 +3,12 @@
 // argument conversion, released by the destructor on every path, after the body has returned.
 #pragma once
 
+#include <Python.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "lib/python.h"
 
 namespace data_daemon_bridge {
 

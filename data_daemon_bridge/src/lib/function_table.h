@@ -2,9 +2,10 @@
 // conventions and documentation (text signature, "--", blank line, description).
 #pragma once
 
+#include <Python.h>
+
 #include <span>
 
-#include "lib/python.h"
 
 namespace data_daemon_bridge {
 

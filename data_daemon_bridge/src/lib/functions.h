@@ -5,7 +5,7 @@
 // the module boundary, which turns an escaping C++ exception into the panic exception.
 #pragma once
 
-#include "lib/python.h"
+#include <Python.h>
 
 namespace data_daemon_bridge {
 

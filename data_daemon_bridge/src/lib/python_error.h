@@ -24,6 +24,8 @@ inline PythonError value_error(std::string text) {
 }
 
 // A daemon-link failure as Python sees it: RuntimeError with the error's display text.
-PythonError publisher_error_to_pyerr(PublisherError error);
+inline PythonError publisher_error_to_pyerr(PublisherError error) {
+  return runtime_error(publisher_error_text(error));
+}
 
 }  // namespace data_daemon_bridge

@@ -9,7 +9,6 @@
 #include "events/events.h"
 #include "publisher/publisher_atfork.h"
 #include "publisher/publisher_loop.h"
-#include "publisher/publisher_target.h"
 
 namespace data_daemon_bridge {
 
@@ -64,7 +63,7 @@ PublisherSender get_or_spawn_data_publisher() {
             });
         if (!started) {
           // The receiving end went down with the thread that never ran: the caller's send fails.
-          emit_event(EventLevel::Error, kPublisherTarget,
+          emit_event(EventLevel::Error, kPublisherLogTarget,
                      "failed to spawn data publisher thread; dropping sample",
                      {{"error", started.error()}});
           return {std::move(sender), false};

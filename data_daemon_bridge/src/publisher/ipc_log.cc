@@ -23,7 +23,7 @@ void forward(uint8_t level, const char* origin, size_t origin_len, const char* m
   // node of every process without an iceoryx2 configuration file warns that it uses defaults.
   if (mapped == EventLevel::Warn ? !event_sink_installed() : !event_wanted(mapped)) return;
   try {
-    emit_event(mapped, "data_daemon_bridge::ipc", "iceoryx2 log",
+    emit_event(mapped, kIpcLogTarget, "iceoryx2 log",
                {{"origin", std::string(origin, origin_len)},
                 {"detail", std::string(message, message_len)}});
   } catch (...) {

@@ -1,14 +1,14 @@
 #include "publisher/publisher_atfork.h"
 
+#include "events/events.h"
 #include "publisher/data_publisher.h"
 #include "publisher/ipc_handles_cell.h"
-#include "publisher/publisher_target.h"
 
 namespace data_daemon_bridge {
 
 constinit ForkChildHandler PUBLISHER_ATFORK_ONCE{
     publisher_atfork_child,
-    {kPublisherTarget,
+    {kPublisherLogTarget,
      "pthread_atfork registration failed; fork-safety relies on caller-managed cleanup",
      WithoutForkHandler::kCacheNothing}};
 

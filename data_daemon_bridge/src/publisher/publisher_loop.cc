@@ -6,7 +6,6 @@
 #include "events/events.h"
 #include "publisher/publish.h"
 #include "publisher/publisher_error.h"
-#include "publisher/publisher_target.h"
 #include "publisher/sample_envelopes.h"
 
 namespace data_daemon_bridge {
@@ -20,7 +19,7 @@ struct Overloaded : F... {
 
 void report_failure(const data_daemon_shared::Result<data_daemon_shared::Unit, std::string>& r) {
   if (!r) {
-    emit_event(EventLevel::Warn, kPublisherTarget, "failed to publish data envelope",
+    emit_event(EventLevel::Warn, kPublisherLogTarget, "failed to publish data envelope",
                {{"error", r.error()}});
   }
 }

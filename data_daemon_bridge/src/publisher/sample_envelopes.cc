@@ -5,7 +5,6 @@
 
 #include "events/events.h"
 #include "publisher/joint_json.h"
-#include "publisher/publisher_target.h"
 
 namespace data_daemon_bridge {
 
@@ -38,7 +37,7 @@ data_daemon_shared::BatchedData joint_frame_envelope(JointFrame&& frame) {
 
     auto json = render_joint_sample_json(t, value);
     if (!json) {
-      emit_event(EventLevel::Warn, kPublisherTarget,
+      emit_event(EventLevel::Warn, kPublisherLogTarget,
                  "failed to encode joint frame JSON; dropping item", {{"error", json.error()}});
       continue;
     }

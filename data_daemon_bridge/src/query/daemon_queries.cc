@@ -17,8 +17,6 @@ namespace {
 using data_daemon_shared::Err;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view kQueryTarget = "data_daemon_bridge::query";
-
 PublisherError codec(data_daemon_shared::CodecError error) {
   return PublisherError{PublisherError::Codec{error}};
 }
@@ -41,7 +39,7 @@ QueryResult<T> attempt(const data_daemon_ipc::Client& client, std::span<const ui
   for (;;) {
     auto received = pending.value().receive();
     if (!received) {
-      emit_event(EventLevel::Debug, kQueryTarget, receive_failed,
+      emit_event(EventLevel::Debug, kQueryLogTarget, receive_failed,
                  {{"error", received.error().text}});
       return std::optional<T>();
     }

@@ -13,8 +13,6 @@ using data_daemon_shared::FrameDtype;
 
 namespace {
 
-constexpr std::string_view kTarget = "data_daemon_bridge::writer";
-
 constinit ThreadStartSeam png_thread_start;
 
 PngOutcome encode_job(const PngJob& job) {
@@ -61,7 +59,7 @@ std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count, ThreadStarter start
     if (started) {
       queue->add_worker();
     } else {
-      emit_event(EventLevel::Warn, kTarget, "failed to spawn PNG compression worker",
+      emit_event(EventLevel::Warn, kWriterLogTarget, "failed to spawn PNG compression worker",
                  {{"error", started.error()}});
     }
   }

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "events/events.h"
-#include "writer/writer_log.h"
 
 namespace data_daemon_bridge {
 
@@ -20,7 +19,7 @@ std::optional<data_daemon_shared::Envelope> seal_chunk(StreamState& state,
 
   auto finished = std::move(chunk).finish();
   if (!finished.ok()) {
-    emit_event(EventLevel::Warn, WRITER_LOG_TARGET, "failed to finalise NUT chunk; dropping chunk",
+    emit_event(EventLevel::Warn, kWriterLogTarget, "failed to finalise NUT chunk; dropping chunk",
                {{"error", nut_error_text(finished.error())}, {"sensor_name", std::string(name)}});
     state.frame_timestamps_ns.clear();
     state.frame_timestamps_s.clear();

@@ -14,7 +14,6 @@
 #include "writer/seal_chunk.h"
 #include "writer/stream_state.h"
 #include "writer/video_records.h"
-#include "writer/writer_log.h"
 
 namespace data_daemon_bridge {
 
@@ -67,7 +66,7 @@ uint64_t frame_pts(StreamState& state, const FrameMeta& frame) {
       const int64_t origin = state.pts_origin_us.value_or(0);
       const int64_t behind = static_cast<int64_t>(static_cast<uint64_t>(origin) + last -
                                                   static_cast<uint64_t>(ts_us));
-      emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
+      emit_event(EventLevel::Warn, kWriterLogTarget,
                  "video frame timestamp did not advance past the previous frame's PTS; "
                  "synthesizing step (logged once per chunk)",
                  {{"sensor_name", frame.name},
@@ -97,7 +96,7 @@ bool open_chunk(StreamState& state, const FrameMeta& frame) {
                                                    .time_base_num = 1,
                                                    .time_base_den = 1'000'000});
   if (!created.ok()) {
-    emit_event(EventLevel::Warn, WRITER_LOG_TARGET, "failed to open NUT chunk; dropping frame",
+    emit_event(EventLevel::Warn, kWriterLogTarget, "failed to open NUT chunk; dropping frame",
                {{"error", nut_error_text(created.error())},
                 {"sensor_name", frame.name},
                 {"path", path}});
@@ -124,7 +123,7 @@ std::vector<Envelope> write_locked(StreamState& state, const FrameMeta& frame,
   };
 
   if (state.chunk && frame.layout != state.layout) {
-    emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
+    emit_event(EventLevel::Warn, kWriterLogTarget,
                "video frame geometry or dtype changed mid-stream; sealing chunk and reopening",
                {{"sensor_name", frame.name},
                 {"old_width", std::to_string(state.layout.width)},
@@ -142,7 +141,7 @@ std::vector<Envelope> write_locked(StreamState& state, const FrameMeta& frame,
   if (!state.chunk && !open_chunk(state, frame)) return records;
 
   if (auto written = state.chunk->write_frame(pts, png); !written.ok()) {
-    emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
+    emit_event(EventLevel::Warn, kWriterLogTarget,
                "failed to write video frame to NUT chunk; dropping frame",
                {{"error", nut_error_text(written.error())}, {"sensor_name", frame.name}});
     return records;
@@ -164,7 +163,7 @@ std::vector<Envelope> write_locked(StreamState& state, const FrameMeta& frame,
 void write_stream_frame(const FrameMeta& frame, std::span<const uint8_t> png) {
   std::shared_ptr<SharedStream> stream = find_or_create_stream(frame);
   if (!stream) {
-    emit_event(EventLevel::Error, WRITER_LOG_TARGET,
+    emit_event(EventLevel::Error, kWriterLogTarget,
                "recordings root unresolved on writer thread; dropping video frame",
                {{"sensor_name", frame.name}});
     return;

@@ -17,7 +17,6 @@
 #include "writer/stream_state.h"
 #include "writer/write_stream_frame.h"
 #include "writer/video_records.h"
-#include "writer/writer_log.h"
 
 namespace data_daemon_bridge {
 
@@ -91,7 +90,7 @@ void WriterLoop::serve_frame(VideoFrame frame) {
     if (!overflow) fields.push_back({"expected", std::to_string(expected)});
     fields.push_back({"actual", std::to_string(frame.payload.size())});
     fields.push_back({"dtype", std::string(frame_dtype_name(layout.dtype))});
-    emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
+    emit_event(EventLevel::Warn, kWriterLogTarget,
                "video frame size disagrees with geometry; dropping frame", std::move(fields));
     return;
   }
@@ -130,7 +129,7 @@ void WriterLoop::drain_window() {
 
 void WriterLoop::write_pending(PendingFrame frame, PngOutcome outcome) {
   if (!outcome.ok()) {
-    emit_event(EventLevel::Warn, WRITER_LOG_TARGET,
+    emit_event(EventLevel::Warn, kWriterLogTarget,
                "failed to compress video frame; dropping frame",
                {{"error", outcome.error().reason}, {"sensor_name", frame.meta.name}});
     return;

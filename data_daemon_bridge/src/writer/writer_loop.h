@@ -13,11 +13,19 @@
 #include <deque>
 #include <memory>
 
-#include "writer/pending_frame.h"
+#include "writer/frame_meta.h"
 #include "writer/png_jobs.h"
 #include "writer/writer_queue.h"
 
 namespace data_daemon_bridge {
+
+// A frame whose PNG has been asked for and which is not written yet: the metadata of its
+// VideoFrame, whose pixels went to the PNG job, and the slot the PNG comes back in. Private to the
+// writer thread.
+struct PendingFrame {
+  FrameMeta meta;
+  std::shared_ptr<PngResultSlot> slot;
+};
 
 // Longest single wait for a job, and the least interval between two idle sweeps.
 inline constexpr std::chrono::milliseconds WRITER_TICK{250};

@@ -6,7 +6,6 @@
 #include "concurrency/process_singleton.h"
 #include "data_daemon_shared/config.h"
 #include "events/events.h"
-#include "writer/writer_log.h"
 #include "writer/writer_loop.h"
 
 namespace data_daemon_bridge {
@@ -25,7 +24,7 @@ WriterSingleton init_writer_singleton() { return {}; }
 // that misses its thread cache.
 constinit ForkChildHandler writer_atfork{
     writer_atfork_child,
-    {WRITER_LOG_TARGET,
+    {kWriterLogTarget,
      "pthread_atfork registration failed; video writer-queue cache relies on PID heal",
      WithoutForkHandler::kCheckProcessId}};
 
@@ -59,7 +58,7 @@ std::shared_ptr<WriterQueue> get_or_spawn_writer() {
         auto started = writer_thread_start.start("qs-video-writer", WRITER_STACK_BYTES,
                                                  [queue] { writer_thread_main(queue); });
         if (!started.ok()) {
-          emit_event(EventLevel::Error, WRITER_LOG_TARGET,
+          emit_event(EventLevel::Error, kWriterLogTarget,
                      "failed to spawn video writer thread; dropping frame",
                      {{"error", started.error()}});
           return {std::move(queue), false};  // not kept: released with the caller's handle
