@@ -20,7 +20,7 @@
 #include "data_daemon_ipc/publish_subscribe.h"
 #include "publisher/ipc_handles.h"
 #include "publisher/limits.h"
-#include "publisher/publish_clock.h"
+#include "clock/publish_clock.h"
 #include "publisher/sample_envelopes.h"
 
 using namespace data_daemon_ipc;

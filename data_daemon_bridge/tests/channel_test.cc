@@ -1,4 +1,4 @@
-#include "publisher/channel.h"
+#include "concurrency/channel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "publisher/publish_clock.h"
+#include "clock/publish_clock.h"
 
 #include <chrono>
 #include <limits>

@@ -2,7 +2,7 @@
 
 #include "publisher/data_publisher.h"
 #include "publisher/publish.h"
-#include "publisher/publish_clock.h"
+#include "clock/publish_clock.h"
 #include "query/daemon_queries.h"
 
 namespace data_daemon_bridge {

@@ -6,7 +6,7 @@
 #include "lib/frame_checks.h"
 #include "lib/functions.h"
 #include "lib/video_bodies.h"
-#include "publisher/publish_clock.h"
+#include "clock/publish_clock.h"
 
 namespace data_daemon_bridge {
 

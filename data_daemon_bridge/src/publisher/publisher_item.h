@@ -10,7 +10,7 @@
 
 #include "data_daemon_shared/envelope.h"
 #include "data_daemon_shared/result.h"
-#include "publisher/channel.h"
+#include "concurrency/channel.h"
 
 namespace data_daemon_bridge {
 

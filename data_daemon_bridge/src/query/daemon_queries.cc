@@ -7,7 +7,7 @@
 #include "data_daemon_shared/query.h"
 #include "events/events.h"
 #include "publisher/ipc_handles_cell.h"
-#include "publisher/publish_clock.h"
+#include "clock/publish_clock.h"
 #include "query/query_timeout.h"
 
 namespace data_daemon_bridge {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "data_daemon_shared/result.h"
-#include "publisher/channel.h"
+#include "concurrency/channel.h"
 #include "writer/frame_meta.h"
 #include "writer/pixel_bytes.h"
 

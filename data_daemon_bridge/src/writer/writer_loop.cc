@@ -7,7 +7,7 @@
 
 #include "data_daemon_shared/spool.h"
 #include "events/events.h"
-#include "publisher/publish_clock.h"
+#include "clock/publish_clock.h"
 #include "writer/png_workers.h"
 #include "writer/recordings_root.h"
 #include "writer/saturating.h"

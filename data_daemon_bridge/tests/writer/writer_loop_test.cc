@@ -11,7 +11,7 @@
 #include "data_daemon_shared/spool.h"
 #include "support/event_capture.h"
 #include "png/png_encoder.h"
-#include "publisher/publish_clock.h"
+#include "clock/publish_clock.h"
 #include "test_support.h"
 #include "writer/png_workers.h"
 #include "writer/stream_key.h"

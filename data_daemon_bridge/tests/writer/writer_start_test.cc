@@ -13,7 +13,7 @@
 #include "chunk_reader.h"
 #include "concurrency/fork_child_handler.h"
 #include "port/thread.h"
-#include "publisher/publish_clock.h"
+#include "clock/publish_clock.h"
 #include "support/event_capture.h"
 #include "support/forked_child.h"
 #include "test_support.h"
