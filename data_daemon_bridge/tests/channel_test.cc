@@ -98,7 +98,7 @@ class LockHolder {
 
 // Abandoning is for a forked child, whose copy of the channel's lock may be held by a thread that
 // does not exist there: it must neither take that lock nor close the channel, which would need
-// it. Here a send on the same end holds the lock while the end, the channel's last, is abandoned.
+// it. Here a send on the same end holds the lock while the end, the channel's last, is kept forever.
 TEST(Channel, AbandoningTheLastSenderTakesNoLockAndNeverClosesTheChannel) {
   auto [sender, receiver] = make_channel<LockHolder>();
   LockHolder::Gate gate;
@@ -107,14 +107,14 @@ TEST(Channel, AbandoningTheLastSenderTakesNoLockAndNeverClosesTheChannel) {
     std::unique_lock lock(gate.mutex);
     gate.changed.wait(lock, [&] { return gate.inside; });
   }
-  Sender<LockHolder>::abandon(std::move(sender));
+  Sender<LockHolder>::keep_forever(std::move(sender));
   {
     std::lock_guard lock(gate.mutex);
     gate.released = true;
   }
   gate.changed.notify_all();
   holder.join();
-  EXPECT_FALSE(gate.gave_up) << "abandoning waited for the channel's lock";
+  EXPECT_FALSE(gate.gave_up) << "keeping forever waited for the channel's lock";
   EXPECT_TRUE(receiver.receive().has_value());
 }
 

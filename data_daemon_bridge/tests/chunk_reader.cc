@@ -71,7 +71,7 @@ std::string read_all(Cursor& c, ChunkContents& out) {
     return "bad file id";
   }
   c.skip(NUT_FILE_ID.size());
-  for (uint64_t startcode : {NUT_MAIN_STARTCODE, NUT_STREAM_STARTCODE}) {
+  for (uint64_t startcode : {kNutMainStartcode, kNutStreamStartcode}) {
     uint64_t at = c.pos(), code, payload_at, payload_len;
     if (!c.get_be(8, code) || code != startcode) return "missing header packet";
     if (auto e = read_packet(c, at, payload_at, payload_len); !e.empty()) return e;
@@ -81,7 +81,7 @@ std::string read_all(Cursor& c, ChunkContents& out) {
     uint64_t at = c.pos();
     if (c.bytes()[at] == 'N') {
       uint64_t code, payload_at, payload_len;
-      if (!c.get_be(8, code) || code != NUT_SYNCPOINT_STARTCODE) return "unexpected startcode";
+      if (!c.get_be(8, code) || code != kNutSyncpointStartcode) return "unexpected startcode";
       if (auto e = read_packet(c, at, payload_at, payload_len); !e.empty()) return e;
       Cursor payload(c.bytes());
       payload.skip(payload_at);
@@ -95,16 +95,16 @@ std::string read_all(Cursor& c, ChunkContents& out) {
       continue;
     }
     uint64_t code, flags, stream, coded_pts, size, stored;
-    if (!c.get_be(1, code) || code != NUT_FRAME_CODE) return "bad frame code";
-    if (!c.get_v(flags) || flags != NUT_FRAME_CODED_FLAGS) return "bad frame flags";
+    if (!c.get_be(1, code) || code != kNutFrameCode) return "bad frame code";
+    if (!c.get_v(flags) || flags != kNutFrameCodedFlags) return "bad frame flags";
     if (!c.get_v(stream) || stream != 0) return "bad stream id";
-    if (!c.get_v(coded_pts) || coded_pts < NUT_PTS_CODING_OFFSET) return "bad coded pts";
+    if (!c.get_v(coded_pts) || coded_pts < kNutPtsCodingOffset) return "bad coded pts";
     if (!c.get_v(size)) return "bad data size";
     uint32_t expected = c.crc_since(at);
     if (!c.get_be(4, stored) || stored != expected) return "bad frame header checksum";
     uint64_t data_at = c.pos();
     if (!c.skip(size)) return "frame data runs past the end";
-    out.items.push_back({ChunkItem::Kind::Frame, at, coded_pts - NUT_PTS_CODING_OFFSET,
+    out.items.push_back({ChunkItem::Kind::Frame, at, coded_pts - kNutPtsCodingOffset,
                          std::vector<uint8_t>(c.bytes().begin() + data_at,
                                               c.bytes().begin() + data_at + size)});
   }

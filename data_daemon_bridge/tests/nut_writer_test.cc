@@ -85,7 +85,7 @@ TEST(NutCoding, HeaderChecksumOnlyForPayloadsOver4092Bytes) {
     std::vector<uint8_t> back;
     put_u32_be(back, nut_crc(payload));
 
-    std::vector<uint8_t> packet = encode_packet(NUT_SYNCPOINT_STARTCODE, payload);
+    std::vector<uint8_t> packet = encode_packet(kNutSyncpointStartcode, payload);
     ASSERT_EQ(packet.size(), front.size() + c.length + back.size()) << c.length;
     EXPECT_EQ(to_hex(std::vector<uint8_t>(packet.begin(), packet.begin() + front.size())),
               to_hex(front))

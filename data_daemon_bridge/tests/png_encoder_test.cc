@@ -76,9 +76,9 @@ TEST(PngCrc, WorkedValues) {
 TEST(Adler32, AgreesWithZlib) {
   const std::string word = "Wikipedia";
   EXPECT_EQ(
-      adler32_update(ADLER32_START, {reinterpret_cast<const uint8_t*>(word.data()), word.size()}),
+      adler32_update(kAdler32Start, {reinterpret_cast<const uint8_t*>(word.data()), word.size()}),
       0x11E60398u);
-  EXPECT_EQ(adler32_update(ADLER32_START, {}), 1u);
+  EXPECT_EQ(adler32_update(kAdler32Start, {}), 1u);
 
   const std::vector<uint8_t> random = testing::noise(200'000, 3);
   const std::vector<uint8_t> full(200'000, 0xFF);
@@ -88,8 +88,8 @@ TEST(Adler32, AgreesWithZlib) {
         SCOPED_TRACE(std::to_string(length) + " bytes from " + std::to_string(offset));
         const std::span<const uint8_t> part(bytes->data() + offset, length);
         const uint32_t expected = static_cast<uint32_t>(adler32(1, part.data(), length));
-        EXPECT_EQ(adler32_update(ADLER32_START, part), expected);
-        uint32_t pieces = ADLER32_START;
+        EXPECT_EQ(adler32_update(kAdler32Start, part), expected);
+        uint32_t pieces = kAdler32Start;
         for (size_t at = 0, piece = 1; at < length; at += piece, piece = piece * 3 + 2) {
           pieces = adler32_update(pieces, part.subspan(at, std::min(piece, length - at)));
         }
@@ -147,7 +147,7 @@ TEST(PngEncoder, FilterUpOnEveryRow) {
 TEST(PngEncoder, FilterUpOfEveryBytePair) {
   const uint32_t width = 21846;  // 65,538 bytes a row
   const size_t stride = size_t{3} * width;
-  const uint32_t height = 2 * FILTER_BAND_BYTES / stride + 3;
+  const uint32_t height = 2 * kFilterBandBytes / stride + 3;
   std::vector<uint8_t> pixels(stride * height);
   for (size_t j = 0; j < pixels.size(); ++j) {
     const size_t r = j / stride, x = j % stride;

@@ -9,13 +9,13 @@ namespace data_daemon_bridge {
 
 namespace {
 
-std::atomic<ForkHandlerRegistration> registration_for_testing{nullptr};
+std::atomic<ForkHandlerRegistration> REGISTRATION_FOR_TESTING{nullptr};
 
 }  // namespace
 
 bool ForkChildHandler::register_once() {
   std::call_once(once_, [this] {
-    ForkHandlerRegistration registration = registration_for_testing.load(std::memory_order_acquire);
+    ForkHandlerRegistration registration = REGISTRATION_FOR_TESTING.load(std::memory_order_acquire);
     if (registration == nullptr) registration = port::register_fork_child_handler;
     if (const int error = registration(child_); error != 0) {
       emit_event(EventLevel::Warn, policy_.log_target, policy_.warning,
@@ -28,7 +28,7 @@ bool ForkChildHandler::register_once() {
 }
 
 void set_fork_handler_registration_for_testing(ForkHandlerRegistration registration) {
-  registration_for_testing.store(registration, std::memory_order_release);
+  REGISTRATION_FOR_TESTING.store(registration, std::memory_order_release);
 }
 
 }  // namespace data_daemon_bridge

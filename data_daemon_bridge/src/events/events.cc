@@ -11,9 +11,9 @@ namespace data_daemon_bridge {
 namespace {
 
 // Owner: the facility. The flag is the lock-free fast path for "no sink", the common case.
-std::mutex sink_mutex;
-std::shared_ptr<const EventSink> sink;  // guarded by sink_mutex
-std::atomic<bool> sink_installed{false};
+std::mutex EVENT_SINK_MUTEX;
+std::shared_ptr<const EventSink> EVENT_SINK;  // guarded by EVENT_SINK_MUTEX
+std::atomic<bool> EVENT_SINK_INSTALLED{false};
 
 }  // namespace
 
@@ -36,15 +36,15 @@ const std::string* Event::field(std::string_view name) const {
 void set_event_sink(EventSink new_sink) {
   std::shared_ptr<const EventSink> replaced;
   {
-    std::lock_guard lock(sink_mutex);
-    replaced = std::move(sink);
-    if (new_sink) sink = std::make_shared<const EventSink>(std::move(new_sink));
-    sink_installed.store(sink != nullptr, std::memory_order_release);
+    std::lock_guard lock(EVENT_SINK_MUTEX);
+    replaced = std::move(EVENT_SINK);
+    if (new_sink) EVENT_SINK = std::make_shared<const EventSink>(std::move(new_sink));
+    EVENT_SINK_INSTALLED.store(EVENT_SINK != nullptr, std::memory_order_release);
   }
   // The replaced sink is released here, outside the lock, unless an emitter still holds it.
 }
 
-bool event_sink_installed() { return sink_installed.load(std::memory_order_acquire); }
+bool event_sink_installed() { return EVENT_SINK_INSTALLED.load(std::memory_order_acquire); }
 
 bool event_wanted(EventLevel level) {
   return level != EventLevel::Debug || event_sink_installed();
@@ -54,8 +54,8 @@ void emit_event(EventLevel level, std::string_view target, std::string_view mess
                 std::vector<EventField> fields) {
   std::shared_ptr<const EventSink> current;
   if (event_sink_installed()) {
-    std::lock_guard lock(sink_mutex);
-    current = sink;
+    std::lock_guard lock(EVENT_SINK_MUTEX);
+    current = EVENT_SINK;
   }
   const Event event{level, target, message, fields};
   if (current) {

@@ -26,23 +26,23 @@ struct StderrLog {
 };
 
 // Owner: the process. Made by the first event written and never released, since events may come
-// from any thread until the process ends. A forked child replaces it, leaking the parent's: a
+// from any thread until the process ends. A forked child replaces it, keeping the parent's forever: a
 // parent thread may have held its mutex at the fork.
-std::atomic<StderrLog*> the_log{nullptr};
+std::atomic<StderrLog*> STDERR_LOG{nullptr};
 
-void replace_in_child() { the_log.store(new StderrLog, std::memory_order_release); }
+void replace_in_child() { STDERR_LOG.store(new StderrLog, std::memory_order_release); }
 
 void flush_at_exit();
 
 StderrLog& stderr_log() {
   static const bool registered = [] {
-    the_log.store(new StderrLog, std::memory_order_release);
+    STDERR_LOG.store(new StderrLog, std::memory_order_release);
     (void)port::register_fork_child_handler(&replace_in_child);  // failing, a child may block
     std::atexit(&flush_at_exit);
     return true;
   }();
   (void)registered;
-  return *the_log.load(std::memory_order_acquire);
+  return *STDERR_LOG.load(std::memory_order_acquire);
 }
 
 // Writes line whole if the stream takes it now; false when it does not.
@@ -78,7 +78,7 @@ void write_lines(StderrLog& log, std::vector<std::string> lines) {
 }
 
 void flush_at_exit() {
-  StderrLog& log = *the_log.load(std::memory_order_acquire);
+  StderrLog& log = *STDERR_LOG.load(std::memory_order_acquire);
   // A thread that is writing right now finishes its line first; none ever keeps the lock long.
   std::lock_guard lock(log.mutex);
   write_lines(log, log.folder.flush());

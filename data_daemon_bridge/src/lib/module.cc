@@ -19,7 +19,7 @@ namespace {
 
 // Owner: the process. Written under the interpreter lock, by the first import.
 std::atomic<int64_t> owning_interpreter{-1};
-PyObject* module_object = nullptr;         // strong reference, never released
+PyObject* MODULE_OBJECT = nullptr;         // strong reference, never released
 PyObject* logging_stalled_type = nullptr;  // strong reference, never released
 
 PyModuleDef module_def = {
@@ -106,17 +106,17 @@ PyObject* import_module() {
                     "into the first interpreter that imported it in this process");
     return nullptr;
   }
-  if (module_object == nullptr) {
+  if (MODULE_OBJECT == nullptr) {
     PyObject* module = PyModule_Create2(&module_def, PYTHON_API_VERSION);
     if (module == nullptr) return nullptr;
     if (!init_module(module)) {
       Py_DECREF(module);
       return nullptr;
     }
-    module_object = module;
+    MODULE_OBJECT = module;
   }
-  Py_INCREF(module_object);
-  return module_object;
+  Py_INCREF(MODULE_OBJECT);
+  return MODULE_OBJECT;
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ std::vector<uint8_t> encode_packet(uint64_t startcode, std::span<const uint8_t> 
   packet.reserve(8 + 10 + 4 + payload.size() + 4);
   put_u64_be(packet, startcode);
   put_v(packet, payload.size() + 4);
-  if (payload.size() > NUT_HEADER_CHECKSUM_PAYLOAD_BYTES) put_u32_be(packet, nut_crc(packet));
+  if (payload.size() > kNutHeaderChecksumPayloadBytes) put_u32_be(packet, nut_crc(packet));
   packet.insert(packet.end(), payload.begin(), payload.end());
   put_u32_be(packet, nut_crc(payload));
   return packet;
@@ -82,10 +82,10 @@ std::vector<uint8_t> syncpoint_payload(uint64_t pts) {
 std::vector<uint8_t> frame_header(uint64_t pts, uint64_t data_length) {
   std::vector<uint8_t> h;
   h.reserve(1 + 2 + 1 + 10 + 10 + 4);
-  h.push_back(NUT_FRAME_CODE);
-  put_v(h, NUT_FRAME_CODED_FLAGS);
+  h.push_back(kNutFrameCode);
+  put_v(h, kNutFrameCodedFlags);
   h.push_back(0x00);  // stream id
-  put_v(h, pts + NUT_PTS_CODING_OFFSET);
+  put_v(h, pts + kNutPtsCodingOffset);
   put_v(h, data_length);
   put_u32_be(h, nut_crc(h));
   return h;

@@ -65,13 +65,13 @@ Result<NutWriter, NutError> NutWriter::create(std::filesystem::path path,
 
   NutWriter writer(std::move(path), config, fd, pixels * 3);
   std::vector<uint8_t> headers(NUT_FILE_ID.begin(), NUT_FILE_ID.end());
-  std::vector<uint8_t> main = encode_packet(NUT_MAIN_STARTCODE, main_header_payload(config));
+  std::vector<uint8_t> main = encode_packet(kNutMainStartcode, main_header_payload(config));
   std::vector<uint8_t> stream =
-      encode_packet(NUT_STREAM_STARTCODE, stream_header_payload(config));
+      encode_packet(kNutStreamStartcode, stream_header_payload(config));
   headers.insert(headers.end(), main.begin(), main.end());
   headers.insert(headers.end(), stream.begin(), stream.end());
   writer.last_syncpoint_pos_ = headers.size();
-  std::vector<uint8_t> syncpoint = encode_packet(NUT_SYNCPOINT_STARTCODE, syncpoint_payload(0));
+  std::vector<uint8_t> syncpoint = encode_packet(kNutSyncpointStartcode, syncpoint_payload(0));
   headers.insert(headers.end(), syncpoint.begin(), syncpoint.end());
   auto written = writer.out_.write(headers);
   if (!written) return Err(writer.write_error(std::move(written.error())));
@@ -83,16 +83,16 @@ Result<Unit, NutError> NutWriter::write_frame(uint64_t pts, std::span<const uint
 
   uint64_t distance = saturating_sub(out_.position(), last_syncpoint_pos_);
   uint64_t reach = saturating_add(saturating_add(distance, data.size()),
-                                  SYNCPOINT_FRAME_ALLOWANCE_BYTES);
+                                  kSyncpointFrameAllowanceBytes);
   if (reach > SYNCPOINT_SPACING_BYTES) {
     uint64_t before = out_.position();
     auto written = write_or_take_back(
-        encode_packet(NUT_SYNCPOINT_STARTCODE, syncpoint_payload(pts)), before);
+        encode_packet(kNutSyncpointStartcode, syncpoint_payload(pts)), before);
     if (!written) return written;
     last_syncpoint_pos_ = before;
   }
 
-  if (pts > std::numeric_limits<uint64_t>::max() - NUT_PTS_CODING_OFFSET) {
+  if (pts > std::numeric_limits<uint64_t>::max() - kNutPtsCodingOffset) {
     return Err(NutError::invalid_config(kNutPtsOverflow));
   }
 

@@ -10,9 +10,9 @@
 
 namespace data_daemon_bridge {
 
-inline constexpr uint32_t ADLER32_START = 1;
+inline constexpr uint32_t kAdler32Start = 1;
 
-// Running form: start from ADLER32_START and feed the bytes in parts of any length; the value
+// Running form: start from kAdler32Start and feed the bytes in parts of any length; the value
 // after the last part is the checksum. Any number of threads may call it at once.
 uint32_t adler32_update(uint32_t adler, std::span<const uint8_t> bytes);
 

@@ -180,7 +180,7 @@ class IdatStream {
   ScratchBytes& png_;
   size_t produced_ = 0;
   uint32_t crc_ = 0;                // the register, over the type and the data so far
-  uint32_t adler_ = ADLER32_START;  // over the uncompressed bytes so far
+  uint32_t adler_ = kAdler32Start;  // over the uncompressed bytes so far
 };
 }  // namespace
 
@@ -194,8 +194,8 @@ PngScratch::PngScratch() : compressor{} {
 PngScratch::~PngScratch() { deflateEnd(&compressor); }
 
 PngScratch& thread_png_scratch() {
-  thread_local PngScratch scratch;
-  return scratch;
+  thread_local PngScratch PNG_SCRATCH;
+  return PNG_SCRATCH;
 }
 
 uint64_t encode_png_rgb24(PngScratch& scratch, uint32_t width, uint32_t height,
@@ -217,7 +217,7 @@ uint64_t encode_png_rgb24(PngScratch& scratch, uint32_t width, uint32_t height,
   // The rows go to the compressor a band at a time, each filtered just before; a picture
   // without rows is an empty stream.
   const size_t row_bytes = stride + 1;
-  const uint64_t band_rows = std::max<size_t>(1, FILTER_BAND_BYTES / row_bytes);
+  const uint64_t band_rows = std::max<size_t>(1, kFilterBandBytes / row_bytes);
   uint64_t row = 0;
   do {
     const size_t rows = static_cast<size_t>(std::min<uint64_t>(band_rows, height - row));

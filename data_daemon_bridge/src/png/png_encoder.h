@@ -22,7 +22,7 @@ class PngScratch {
   PngScratch& operator=(const PngScratch&) = delete;
 
   // The band of filtered scanlines being compressed: whole rows, as many as fit in
-  // FILTER_BAND_BYTES (at least one), so that the compressor reads them while they are still
+  // kFilterBandBytes (at least one), so that the compressor reads them while they are still
   // in the cache. After an image it holds that image's last band.
   ScratchBytes filtered;
   // The PNG file being built. The zlib stream is written straight into the IDAT chunk's place,
@@ -38,7 +38,7 @@ class PngScratch {
 
 // The size of a band of filtered rows: small enough to stay in the cache between the filter
 // writing it and the compressor reading it.
-inline constexpr size_t FILTER_BAND_BYTES = 64 * 1024;
+inline constexpr size_t kFilterBandBytes = 64 * 1024;
 
 // The calling thread's scratch, created on its first use and kept until the thread ends.
 PngScratch& thread_png_scratch();

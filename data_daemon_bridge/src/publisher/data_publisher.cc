@@ -34,7 +34,7 @@ constinit ProcessSingleton<DataPublisherSingleton> DATA_PUBLISHER{PUBLISHER_ATFO
 // forked child by the fork handler, and never filled while that handler is not registered.
 thread_local ThreadCache<PublisherSender> PUBLISHER_SENDER_CACHE;
 
-constinit ThreadStartSeam data_publisher_thread_start;
+constinit ThreadStartSeam DATA_PUBLISHER_THREAD_START;
 
 }  // namespace
 
@@ -56,7 +56,7 @@ PublisherSender get_or_spawn_data_publisher() {
 
         auto [sender, receiver] = make_channel<PublisherItem>();
         // Shared only to fit std::function; the thread is the receiving end's one user.
-        auto started = data_publisher_thread_start.start(
+        auto started = DATA_PUBLISHER_THREAD_START.start(
             "qs-data-publisher", 0,
             [owned = std::make_shared<PublisherReceiver>(std::move(receiver))] {
               run_data_publisher(std::move(*owned));
@@ -84,7 +84,7 @@ bool drain_data_publisher() {
 }
 
 void set_data_publisher_thread_starter_for_testing(ThreadStarter starter) {
-  data_publisher_thread_start.set_for_testing(starter);
+  DATA_PUBLISHER_THREAD_START.set_for_testing(starter);
 }
 
 }  // namespace data_daemon_bridge

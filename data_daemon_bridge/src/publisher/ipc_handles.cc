@@ -22,7 +22,7 @@ using data_daemon_shared::Result;
 namespace {
 
 // Owner: the calling thread.
-thread_local uint64_t builds_on_this_thread = 0;
+thread_local uint64_t IPC_HANDLES_BUILDS = 0;
 
 Result<ServiceName, PublisherError> service_name(std::string_view name) {
   auto result = ServiceName::create(name);
@@ -76,17 +76,17 @@ IpcHandles::~IpcHandles() {
   { auto released = std::move(version_client); }
 }
 
-void IpcHandles::leak() && {
-  last_delivery = {};  // nothing of an abandoned set is released, so nothing needs the grace
-  std::move(node).leak();
-  std::move(commands_service).leak();
-  std::move(commands_publisher).leak();
-  std::move(recording_ids_service).leak();
-  std::move(recording_ids_client).leak();
-  std::move(health_service).leak();
-  std::move(health_client).leak();
-  std::move(version_service).leak();
-  std::move(version_client).leak();
+void IpcHandles::keep_forever() && {
+  last_delivery = {};  // nothing of a set kept forever is released, so nothing needs the grace
+  std::move(node).keep_forever();
+  std::move(commands_service).keep_forever();
+  std::move(commands_publisher).keep_forever();
+  std::move(recording_ids_service).keep_forever();
+  std::move(recording_ids_client).keep_forever();
+  std::move(health_service).keep_forever();
+  std::move(health_client).keep_forever();
+  std::move(version_service).keep_forever();
+  std::move(version_client).keep_forever();
 }
 
 Result<QueryClient, PublisherError> open_query_client(const Node& node, std::string_view name,
@@ -105,7 +105,7 @@ Result<QueryClient, PublisherError> open_query_client(const Node& node, std::str
 }
 
 Result<IpcHandles, PublisherError> open_ipc_handles() {
-  ++builds_on_this_thread;
+  ++IPC_HANDLES_BUILDS;
   (void)register_publisher_atfork();
   // Before the first iceoryx2 call of this build, so the node's own messages are forwarded too.
   install_ipc_log_forwarding();
@@ -141,6 +141,6 @@ Result<IpcHandles, PublisherError> open_ipc_handles() {
                     std::move(health).value(), std::move(version).value());
 }
 
-uint64_t ipc_handles_build_count() { return builds_on_this_thread; }
+uint64_t ipc_handles_build_count() { return IPC_HANDLES_BUILDS; }
 
 }  // namespace data_daemon_bridge

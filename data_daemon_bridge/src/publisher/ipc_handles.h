@@ -79,9 +79,9 @@ struct IpcHandles {
   IpcHandles& operator=(IpcHandles&&) = delete;
   ~IpcHandles();
 
-  // Abandons every object without releasing it (a forked child's inherited set): nothing of the
-  // parent's node, services or ports is touched.
-  void leak() &&;
+  // Keeps every object unreleased for the rest of the process (a forked child's inherited set):
+  // nothing of the parent's node, services or ports is touched.
+  void keep_forever() &&;
 };
 
 // Builds a whole set, or returns the error of the first failing step after releasing what was

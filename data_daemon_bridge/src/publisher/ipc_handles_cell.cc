@@ -21,12 +21,12 @@ struct IpcHandlesCell {
 
 thread_local IpcHandlesCell IPC_HANDLES;
 // Trivially destructible, so still readable after IPC_HANDLES is gone.
-thread_local bool ipc_handles_torn_down = false;
+thread_local bool IPC_HANDLES_TORN_DOWN = false;
 
-IpcHandlesCell::~IpcHandlesCell() { ipc_handles_torn_down = true; }
+IpcHandlesCell::~IpcHandlesCell() { IPC_HANDLES_TORN_DOWN = true; }
 
 IpcHandlesCell& cell() {
-  if (ipc_handles_torn_down) {
+  if (IPC_HANDLES_TORN_DOWN) {
     data_daemon_shared::panic("IPC_HANDLES used after its thread's storage was torn down");
   }
   return IPC_HANDLES;
@@ -62,11 +62,11 @@ Result<IpcHandlesBorrow, PublisherError> borrow_ipc_handles() {
 }
 
 void forget_ipc_handles() {
-  if (ipc_handles_torn_down) return;
+  if (IPC_HANDLES_TORN_DOWN) return;
   IpcHandlesCell& c = IPC_HANDLES;
   if (!c.handles) return;
-  std::move(*c.handles).leak();
-  c.handles.reset();  // releases nothing: every handle was abandoned above
+  std::move(*c.handles).keep_forever();
+  c.handles.reset();  // releases nothing: every handle is kept forever above
 }
 
 }  // namespace data_daemon_bridge

@@ -34,8 +34,8 @@ class IpcHandlesBorrow {
 // thread's storage has been torn down (a call from thread-exit code).
 data_daemon_shared::Result<IpcHandlesBorrow, PublisherError> borrow_ipc_handles();
 
-// Empties the calling thread's cell without releasing the set: every object is abandoned as it
-// is. For the fork child handler only.
+// Empties the calling thread's cell without releasing the set: every object is kept forever as
+// it is. For the fork child handler only.
 void forget_ipc_handles();
 
 }  // namespace data_daemon_bridge

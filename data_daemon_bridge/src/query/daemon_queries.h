@@ -43,35 +43,35 @@ struct QueryPacer {
 };
 
 // The steady clock and a real sleep of the calling thread.
-inline constexpr QueryPacer REAL_QUERY_PACER{
+inline constexpr QueryPacer kRealQueryPacer{
     [] { return std::chrono::steady_clock::now(); },
     [](std::chrono::nanoseconds duration) { std::this_thread::sleep_for(duration); },
 };
 
 // The daemon's version text; absent when no reply echoing this query's request id came in time.
 QueryResult<std::string> query_daemon_version(double timeout_s,
-                                              const QueryPacer& pacer = REAL_QUERY_PACER);
+                                              const QueryPacer& pacer = kRealQueryPacer);
 
 // The daemon's non-zero ready value; absent when no such reply echoing this query's request id
 // came in time (a ready value of 0 counts as no reply).
-QueryResult<uint32_t> query_health(double timeout_s, const QueryPacer& pacer = REAL_QUERY_PACER);
+QueryResult<uint32_t> query_health(double timeout_s, const QueryPacer& pacer = kRealQueryPacer);
 
 // The recording's cloud id (possibly empty); absent when none came in time. `request` is an
 // encoded RecordingIdRequest. A reply without an id counts as no reply.
 QueryResult<std::string> query_recording_id(std::span<const uint8_t> request, double timeout_s,
-                                            const QueryPacer& pacer = REAL_QUERY_PACER);
+                                            const QueryPacer& pacer = kRealQueryPacer);
 
 // Single attempts on the calling thread's IpcHandles, built first if the thread has none. Absent
 // means no accepted reply within the attempt's window.
 QueryResult<std::string> try_version_query(std::span<const uint8_t> request, uint64_t request_id,
-                                           const QueryPacer& pacer = REAL_QUERY_PACER);
+                                           const QueryPacer& pacer = kRealQueryPacer);
 QueryResult<uint32_t> try_health_query(std::span<const uint8_t> request, uint64_t request_id,
-                                       const QueryPacer& pacer = REAL_QUERY_PACER);
+                                       const QueryPacer& pacer = kRealQueryPacer);
 QueryResult<std::string> try_recording_id_query(std::span<const uint8_t> request,
-                                                const QueryPacer& pacer = REAL_QUERY_PACER);
+                                                const QueryPacer& pacer = kRealQueryPacer);
 // One recording-id attempt on the given set's recording_ids client; the reply as decoded.
 QueryResult<std::string> send_recording_id_request(IpcHandles& handles,
                                                    std::span<const uint8_t> request,
-                                                   const QueryPacer& pacer = REAL_QUERY_PACER);
+                                                   const QueryPacer& pacer = kRealQueryPacer);
 
 }  // namespace data_daemon_bridge

@@ -7,7 +7,7 @@ namespace data_daemon_bridge {
 
 std::chrono::nanoseconds duration_from_timeout_s(double timeout_s) {
   if (std::isnan(timeout_s) || std::signbit(timeout_s)) return std::chrono::nanoseconds(0);
-  if (timeout_s > double(kMaxQueryTimeout.count())) return kMaxQueryTimeout;
+  if (timeout_s > double(MAX_QUERY_TIMEOUT_S.count())) return MAX_QUERY_TIMEOUT_S;
 
   // Whole seconds and the fraction are both exact. The fraction is m × 2^exponent with m below
   // 2^53, so m × 10^9 (below 2^83) is exact in 128 bits, and the one rounding happens in the

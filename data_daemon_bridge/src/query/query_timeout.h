@@ -6,7 +6,7 @@
 namespace data_daemon_bridge {
 
 // 86,400 s: no query waits longer.
-inline constexpr std::chrono::seconds kMaxQueryTimeout{86'400};
+inline constexpr std::chrono::seconds MAX_QUERY_TIMEOUT_S{86'400};
 
 // NaN and negative values (minus zero and minus infinity included) give 0; values above
 // 86,400 (plus infinity included) give exactly 86,400 s; any other value converts exactly,

@@ -13,7 +13,7 @@ using data_daemon_shared::FrameDtype;
 
 namespace {
 
-constinit ThreadStartSeam png_thread_start;
+constinit ThreadStartSeam PNG_THREAD_START;
 
 PngOutcome encode_job(const PngJob& job) {
   std::vector<uint8_t> converted;
@@ -44,17 +44,17 @@ void run_png_job(PngJob job) {
 }
 
 std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count) {
-  return spawn_png_workers(count, png_thread_start.starter());
+  return spawn_png_workers(count, PNG_THREAD_START.starter());
 }
 
 void set_png_thread_starter_for_testing(ThreadStarter starter) {
-  png_thread_start.set_for_testing(starter);
+  PNG_THREAD_START.set_for_testing(starter);
 }
 
 std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count, ThreadStarter start) {
   auto queue = std::make_shared<PngJobQueue>();
   for (size_t i = 0; i < count; ++i) {
-    auto started = start("qs-png-compress-" + std::to_string(i), PNG_WORKER_STACK_BYTES,
+    auto started = start("qs-png-compress-" + std::to_string(i), kPngWorkerStackBytes,
                          [queue] { png_worker_loop(queue); });
     if (started) {
       queue->add_worker();

@@ -10,7 +10,7 @@
 
 namespace data_daemon_bridge {
 
-inline constexpr size_t PNG_WORKER_STACK_BYTES = 2 * 1024 * 1024;
+inline constexpr size_t kPngWorkerStackBytes = 2 * 1024 * 1024;
 
 // Creates the job queue and starts count detached threads "qs-png-compress-0", "-1", ...
 // running png_worker_loop. A thread that cannot be started is logged (WARN "failed to spawn PNG

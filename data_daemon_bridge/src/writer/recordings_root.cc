@@ -15,8 +15,8 @@ RecordingsRoot init_recordings_root() {
 
 const RecordingsRoot& recordings_root_value() {
   // Never destroyed: the writer thread may read it while the process exits.
-  static const RecordingsRoot* const value = new RecordingsRoot(init_recordings_root());
-  return *value;
+  static const RecordingsRoot* const RECORDINGS_ROOT = new RecordingsRoot(init_recordings_root());
+  return *RECORDINGS_ROOT;
 }
 
 std::optional<std::string> spool_root() {

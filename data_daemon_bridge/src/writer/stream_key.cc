@@ -6,7 +6,7 @@ namespace data_daemon_bridge {
 
 namespace {
 
-constexpr char NUL = '\0';
+constexpr char kNul = '\0';
 
 int64_t parse_instance(std::string_view text) {
   // from_chars accepts "-" but not "+"; a lone sign or anything left over gives 0.
@@ -22,7 +22,7 @@ int64_t parse_instance(std::string_view text) {
 
 // The text up to the next NUL (or all of it), consumed from rest together with that NUL.
 std::string_view next_piece(std::string_view& rest) {
-  size_t at = rest.find(NUL);
+  size_t at = rest.find(kNul);
   std::string_view piece = rest.substr(0, at);
   rest = at == std::string_view::npos ? std::string_view() : rest.substr(at + 1);
   return piece;
@@ -34,16 +34,16 @@ std::string stream_key(std::string_view robot_id, int64_t robot_instance,
                        std::string_view data_type, std::string_view name) {
   std::string key = source_key(robot_id, robot_instance);
   key.append(data_type);
-  key.push_back(NUL);
+  key.push_back(kNul);
   key.append(name);
   return key;
 }
 
 std::string source_key(std::string_view robot_id, int64_t robot_instance) {
   std::string key(robot_id);
-  key.push_back(NUL);
+  key.push_back(kNul);
   key.append(std::to_string(robot_instance));
-  key.push_back(NUL);
+  key.push_back(kNul);
   return key;
 }
 

@@ -22,16 +22,16 @@ struct RegistryCell {
 
 // Owner: this process. Published once per process with release order, so a reader that sees a
 // cell also sees its pid.
-std::atomic<RegistryCell*> current_cell{nullptr};
+std::atomic<RegistryCell*> STREAMS{nullptr};
 
 }  // namespace
 
 StreamRegistryGuard lock_stream_registry() {
   const uint32_t pid = static_cast<uint32_t>(getpid());
-  RegistryCell* cell = current_cell.load(std::memory_order_acquire);
+  RegistryCell* cell = STREAMS.load(std::memory_order_acquire);
   while (cell == nullptr || cell->registry.pid != pid) {
     auto* created = new RegistryCell(pid, cell);
-    if (current_cell.compare_exchange_strong(cell, created, std::memory_order_acq_rel,
+    if (STREAMS.compare_exchange_strong(cell, created, std::memory_order_acq_rel,
                                              std::memory_order_acquire)) {
       cell = created;
       break;

@@ -7,11 +7,11 @@
 namespace data_daemon_bridge {
 
 namespace {
-std::atomic<VideoRecordSink> record_sink{nullptr};
+std::atomic<VideoRecordSink> VIDEO_RECORD_SINK{nullptr};
 }  // namespace
 
 void send_video_record(data_daemon_shared::Envelope envelope) {
-  if (VideoRecordSink sink = record_sink.load(std::memory_order_acquire)) {
+  if (VideoRecordSink sink = VIDEO_RECORD_SINK.load(std::memory_order_acquire)) {
     sink(std::move(envelope));
     return;
   }
@@ -21,7 +21,7 @@ void send_video_record(data_daemon_shared::Envelope envelope) {
 }
 
 void set_video_record_sink_for_testing(VideoRecordSink sink) {
-  record_sink.store(sink, std::memory_order_release);
+  VIDEO_RECORD_SINK.store(sink, std::memory_order_release);
 }
 
 }  // namespace data_daemon_bridge

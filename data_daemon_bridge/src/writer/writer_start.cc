@@ -22,7 +22,7 @@ WriterSingleton init_writer_singleton() { return {}; }
 
 // writer_atfork_child as the child-side fork handler, registered by the first get_or_spawn_writer
 // that misses its thread cache.
-constinit ForkChildHandler writer_atfork{
+constinit ForkChildHandler WRITER_ATFORK_ONCE{
     writer_atfork_child,
     {kWriterLogTarget,
      "pthread_atfork registration failed; video writer-queue cache relies on PID heal",
@@ -31,12 +31,12 @@ constinit ForkChildHandler writer_atfork{
 // WRITER: the record of the calling process under its own mutex. A child never touches its
 // parent's (the mutex may be held by a thread that does not exist in the child): its first
 // slow-path call makes its own, and so starts a writer of its own.
-constinit ProcessSingleton<WriterSingleton> WRITER{writer_atfork, init_writer_singleton};
+constinit ProcessSingleton<WriterSingleton> WRITER{WRITER_ATFORK_ONCE, init_writer_singleton};
 
 // WRITER_QUEUE_CACHE: the calling thread's handle, the fast path.
 thread_local ThreadCache<std::shared_ptr<WriterQueue>> WRITER_QUEUE_CACHE;
 
-constinit ThreadStartSeam writer_thread_start;
+constinit ThreadStartSeam WRITER_THREAD_START;
 
 }  // namespace
 
@@ -44,7 +44,7 @@ void cache_writer_queue(std::shared_ptr<WriterQueue> queue) {
   WRITER_QUEUE_CACHE.store(std::move(queue));
 }
 
-void register_writer_atfork() { (void)writer_atfork.register_once(); }
+void register_writer_atfork() { (void)WRITER_ATFORK_ONCE.register_once(); }
 
 void writer_atfork_child() { WRITER_QUEUE_CACHE.forget_after_fork(); }
 
@@ -55,7 +55,7 @@ std::shared_ptr<WriterQueue> get_or_spawn_writer() {
         if (writer.pid == pid && writer.queue) return {writer.queue, true};
 
         auto queue = std::make_shared<WriterQueue>(data_daemon_shared::effective_spool_limit());
-        auto started = writer_thread_start.start("qs-video-writer", WRITER_STACK_BYTES,
+        auto started = WRITER_THREAD_START.start("qs-video-writer", kWriterStackBytes,
                                                  [queue] { writer_thread_main(queue); });
         if (!started.ok()) {
           emit_event(EventLevel::Error, kWriterLogTarget,
@@ -70,7 +70,7 @@ std::shared_ptr<WriterQueue> get_or_spawn_writer() {
 }
 
 void set_writer_thread_starter_for_testing(ThreadStarter starter) {
-  writer_thread_start.set_for_testing(starter);
+  WRITER_THREAD_START.set_for_testing(starter);
 }
 
 }  // namespace data_daemon_bridge

@@ -17,7 +17,7 @@
 
 namespace data_daemon_bridge {
 
-inline constexpr size_t WRITER_STACK_BYTES = 2 * 1024 * 1024;
+inline constexpr size_t kWriterStackBytes = 2 * 1024 * 1024;
 
 // The process's queue, starting the writer thread when none runs in this process. When the
 // thread cannot be started (logged as an ERROR), the queue returned is one no thread serves and

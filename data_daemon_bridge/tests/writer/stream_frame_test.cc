@@ -27,12 +27,12 @@ using testing::chunk_files;
 using testing::frame_meta;
 using testing::stream_dir;
 
-constexpr int64_t T0 = 1'700'000'000'000'000'000;
-const std::vector<uint8_t> PNG = {0x89, 'P', 'N', 'G'};  // the muxer stores any bytes as a frame
+constexpr int64_t kT0 = 1'700'000'000'000'000'000;
+const std::vector<uint8_t> kPng = {0x89, 'P', 'N', 'G'};  // the muxer stores any bytes as a frame
 
-const std::string WRITER = "data_daemon_bridge::writer";
+const std::string kWriterTarget = "data_daemon_bridge::writer";
 
-constexpr std::string_view PTS_WARNING =
+constexpr std::string_view kPtsWarning =
     "video frame timestamp did not advance past the previous frame's PTS; synthesizing step "
     "(logged once per chunk)";
 
@@ -65,7 +65,7 @@ std::vector<uint64_t> frame_pts(const fs::path& chunk) {
 size_t count_events(const testing::EventCapture& events, std::string_view message,
                     const std::string& sensor) {
   size_t n = 0;
-  for (const auto& e : events.events(WRITER)) {
+  for (const auto& e : events.events(kWriterTarget)) {
     n += e.message == message && e.field("sensor_name") == sensor;
   }
   return n;
@@ -81,7 +81,7 @@ class StreamFrame : public ::testing::Test {
 
 TEST_F(StreamFrame, FirstFrameOpensAChunkThatTheSealAnnounces) {
   for (int k = 0; k < 3; ++k) {
-    write_stream_frame(frame_meta("announce", T0 + k * 10'000'000, T0 + k * 33'333'000), PNG);
+    write_stream_frame(frame_meta("announce", kT0 + k * 10'000'000, kT0 + k * 33'333'000), kPng);
   }
   EXPECT_TRUE(records.take().empty());  // nothing is announced before the seal
 
@@ -92,7 +92,7 @@ TEST_F(StreamFrame, FirstFrameOpensAChunkThatTheSealAnnounces) {
   EXPECT_EQ(chunk.robot_instance, 1);
   EXPECT_EQ(chunk.data_type, "RGB_IMAGES");
   EXPECT_EQ(chunk.name, "announce");
-  EXPECT_EQ(chunk.chunk_start_ns, T0);
+  EXPECT_EQ(chunk.chunk_start_ns, kT0);
   EXPECT_EQ(chunk.writer_thread_id, port::current_thread_id());
   EXPECT_EQ(chunk.producer_pid, static_cast<uint32_t>(getpid()));
   EXPECT_EQ(chunk.width, 4u);
@@ -100,13 +100,13 @@ TEST_F(StreamFrame, FirstFrameOpensAChunkThatTheSealAnnounces) {
   EXPECT_EQ(chunk.dtype, FrameDtype::Rgb8);
   EXPECT_EQ(chunk.frame_count, 3u);
   EXPECT_EQ(chunk.frame_timestamps_ns,
-            (std::vector<int64_t>{T0, T0 + 33'333'000, T0 + 66'666'000}));
+            (std::vector<int64_t>{kT0, kT0 + 33'333'000, kT0 + 66'666'000}));
   EXPECT_EQ(chunk.frame_timestamps_s.size(), 3u);
-  EXPECT_DOUBLE_EQ(chunk.frame_timestamps_s[1], static_cast<double>(T0 + 33'333'000) / 1e9);
+  EXPECT_DOUBLE_EQ(chunk.frame_timestamps_s[1], static_cast<double>(kT0 + 33'333'000) / 1e9);
   EXPECT_EQ(chunk.frame_offsets_us, (std::vector<uint32_t>{0, 10'000, 20'000}));
 
   const fs::path file = stream_dir("r", 1, "RGB_IMAGES", "announce") /
-                        ("chunk_" + std::to_string(T0) + "_" +
+                        ("chunk_" + std::to_string(kT0) + "_" +
                          std::to_string(port::current_thread_id()) + ".nut");
   ASSERT_TRUE(fs::exists(file));
   EXPECT_EQ(fs::file_size(file), chunk.bytes_written);
@@ -116,7 +116,7 @@ TEST_F(StreamFrame, FirstFrameOpensAChunkThatTheSealAnnounces) {
   EXPECT_FALSE(seal("announce").has_value());
   std::shared_ptr<SharedStream> stream = find_stream("announce", FrameDtype::Rgb8);
   std::lock_guard lock(stream->mutex);
-  EXPECT_EQ(stream->state.chunk_start_ns, T0);
+  EXPECT_EQ(stream->state.chunk_start_ns, kT0);
   EXPECT_EQ(stream->state.last_pts_us, 66'666u);
   EXPECT_EQ(stream->state.last_step_us, 33'333u);
 }
@@ -145,21 +145,21 @@ TEST_F(StreamFrame, PtsFollowsCaptureTimeAndIsSynthesisedWhenItDoesNotAdvance) {
   };
   for (const auto& c : cases) {
     for (size_t k = 0; k < c.timestamps_ns.size(); ++k) {
-      write_stream_frame(frame_meta(c.name, T0 + static_cast<int64_t>(k), c.timestamps_ns[k]), PNG);
+      write_stream_frame(frame_meta(c.name, kT0 + static_cast<int64_t>(k), c.timestamps_ns[k]), kPng);
     }
     ASSERT_TRUE(seal(c.name).has_value()) << c.name;
     auto files = chunk_files(stream_dir("r", 1, "RGB_IMAGES", c.name));
     ASSERT_EQ(files.size(), 1u) << c.name;
     EXPECT_EQ(frame_pts(files[0]), c.pts) << c.name;
-    EXPECT_EQ(count_events(events, PTS_WARNING, c.name), c.warnings) << c.name;
+    EXPECT_EQ(count_events(events, kPtsWarning, c.name), c.warnings) << c.name;
   }
 }
 
 TEST_F(StreamFrame, PtsWarningOncePerChunkWithItsFields) {
-  for (int k = 0; k < 4; ++k) write_stream_frame(frame_meta("warn", T0, 7'000'000), PNG);
-  ASSERT_EQ(count_events(events, PTS_WARNING, "warn"), 1u);
-  for (const auto& e : events.events(WRITER)) {
-    if (e.message != PTS_WARNING) continue;
+  for (int k = 0; k < 4; ++k) write_stream_frame(frame_meta("warn", kT0, 7'000'000), kPng);
+  ASSERT_EQ(count_events(events, kPtsWarning, "warn"), 1u);
+  for (const auto& e : events.events(kWriterTarget)) {
+    if (e.message != kPtsWarning) continue;
     EXPECT_EQ(e.target, "data_daemon_bridge::writer");
     EXPECT_EQ(e.field("timestamp_us"), "7000");
     EXPECT_EQ(e.field("previous_pts_us"), "0");
@@ -168,8 +168,8 @@ TEST_F(StreamFrame, PtsWarningOncePerChunkWithItsFields) {
   }
   ASSERT_TRUE(seal("warn").has_value());
   // The next chunk may warn once again.
-  for (int k = 0; k < 3; ++k) write_stream_frame(frame_meta("warn", T0, 7'000'000), PNG);
-  EXPECT_EQ(count_events(events, PTS_WARNING, "warn"), 2u);
+  for (int k = 0; k < 3; ++k) write_stream_frame(frame_meta("warn", kT0, 7'000'000), kPng);
+  EXPECT_EQ(count_events(events, kPtsWarning, "warn"), 2u);
 }
 
 TEST_F(StreamFrame, GeometryOrDtypeChangeSealsTheChunkWithTheOldValues) {
@@ -185,12 +185,12 @@ TEST_F(StreamFrame, GeometryOrDtypeChangeSealsTheChunkWithTheOldValues) {
     const std::string data_type = data_type_of(c.old_dtype);
     // Same data_type on both sides: one stream.
     ASSERT_EQ(data_type, data_type_of(c.new_dtype));
-    write_stream_frame(frame_meta(c.name, T0, 0, c.old_width, c.old_height, c.old_dtype), PNG);
+    write_stream_frame(frame_meta(c.name, kT0, 0, c.old_width, c.old_height, c.old_dtype), kPng);
     write_stream_frame(
-        frame_meta(c.name, T0 + 1, 33'333'000, c.old_width, c.old_height, c.old_dtype), PNG);
+        frame_meta(c.name, kT0 + 1, 33'333'000, c.old_width, c.old_height, c.old_dtype), kPng);
     EXPECT_TRUE(records.take().empty());
     write_stream_frame(
-        frame_meta(c.name, T0 + 2, 66'666'000, c.new_width, c.new_height, c.new_dtype), PNG);
+        frame_meta(c.name, kT0 + 2, 66'666'000, c.new_width, c.new_height, c.new_dtype), kPng);
 
     auto sealed = testing::chunk_records(records.take());
     ASSERT_EQ(sealed.size(), 1u) << c.name;
@@ -200,7 +200,7 @@ TEST_F(StreamFrame, GeometryOrDtypeChangeSealsTheChunkWithTheOldValues) {
     EXPECT_EQ(sealed[0].frame_count, 2u) << c.name;
 
     size_t warnings = 0;
-    for (const auto& e : events.events(WRITER)) {
+    for (const auto& e : events.events(kWriterTarget)) {
       if (e.field("sensor_name") != c.name) continue;
       ASSERT_EQ(e.message,
                 "video frame geometry or dtype changed mid-stream; sealing chunk and reopening");
@@ -232,7 +232,7 @@ TEST_F(StreamFrame, LimitsSealAfterTheFrameThatReachesThem) {
     if (k == 43) {
       EXPECT_TRUE(records.take().empty());
     }
-    write_stream_frame(frame_meta("raw-bytes", T0, k * 33'333'000LL, 1920, 1080), PNG);
+    write_stream_frame(frame_meta("raw-bytes", kT0, k * 33'333'000LL, 1920, 1080), kPng);
   }
   auto by_bytes = testing::chunk_records(records.take());
   ASSERT_EQ(by_bytes.size(), 1u);
@@ -243,7 +243,7 @@ TEST_F(StreamFrame, LimitsSealAfterTheFrameThatReachesThem) {
     if (k == 45'411) {
       EXPECT_TRUE(records.take().empty());
     }
-    write_stream_frame(frame_meta("frame-count", T0, k * 1'000'000, 1, 1), PNG);
+    write_stream_frame(frame_meta("frame-count", kT0, k * 1'000'000, 1, 1), kPng);
   }
   auto by_count = testing::chunk_records(records.take());
   ASSERT_EQ(by_count.size(), 1u);
@@ -253,10 +253,10 @@ TEST_F(StreamFrame, LimitsSealAfterTheFrameThatReachesThem) {
   EXPECT_EQ(by_count[0].frame_offsets_us.size(), 45'412u);
 
   // Span: 4,999,999,999 ns after the start stays open, 5,000,000,000 ns seals.
-  write_stream_frame(frame_meta("span", T0, 0), PNG);
-  write_stream_frame(frame_meta("span", T0 + 4'999'999'999, 1'000), PNG);
+  write_stream_frame(frame_meta("span", kT0, 0), kPng);
+  write_stream_frame(frame_meta("span", kT0 + 4'999'999'999, 1'000), kPng);
   EXPECT_TRUE(records.take().empty());
-  write_stream_frame(frame_meta("span", T0 + 5'000'000'000, 2'000), PNG);
+  write_stream_frame(frame_meta("span", kT0 + 5'000'000'000, 2'000), kPng);
   auto by_span = testing::chunk_records(records.take());
   ASSERT_EQ(by_span.size(), 1u);
   EXPECT_EQ(by_span[0].frame_count, 3u);
@@ -264,18 +264,18 @@ TEST_F(StreamFrame, LimitsSealAfterTheFrameThatReachesThem) {
 }
 
 TEST_F(StreamFrame, ChunkStartsOfAStreamStrictlyIncrease) {
-  write_stream_frame(frame_meta("starts", T0, 0), PNG);
+  write_stream_frame(frame_meta("starts", kT0, 0), kPng);
   ASSERT_TRUE(seal("starts").has_value());
   // Same publish nanosecond: the next chunk starts one later, in another file.
-  write_stream_frame(frame_meta("starts", T0, 1'000), PNG);
+  write_stream_frame(frame_meta("starts", kT0, 1'000), kPng);
   auto second = seal("starts");
   ASSERT_TRUE(second.has_value());
-  EXPECT_EQ(std::get<VideoChunkReady>(*second).chunk_start_ns, T0 + 1);
+  EXPECT_EQ(std::get<VideoChunkReady>(*second).chunk_start_ns, kT0 + 1);
   // The clock stepped back: the start still moves on, and the frame's offset is 0.
-  write_stream_frame(frame_meta("starts", T0 - 500, 2'000), PNG);
+  write_stream_frame(frame_meta("starts", kT0 - 500, 2'000), kPng);
   auto third = seal("starts");
   ASSERT_TRUE(third.has_value());
-  EXPECT_EQ(std::get<VideoChunkReady>(*third).chunk_start_ns, T0 + 2);
+  EXPECT_EQ(std::get<VideoChunkReady>(*third).chunk_start_ns, kT0 + 2);
   EXPECT_EQ(std::get<VideoChunkReady>(*third).frame_offsets_us, (std::vector<uint32_t>{0}));
   EXPECT_EQ(chunk_files(stream_dir("r", 1, "RGB_IMAGES", "starts")).size(), 3u);
 }
@@ -302,8 +302,8 @@ TEST_F(StreamFrame, OnAFullFileSystemFramesAndChunksAreDroppedWithWarningsAndThe
   }
 
   const std::vector<uint8_t> huge(WRITE_BUFFER_BYTES, 0x42);  // goes past the buffer
-  write_stream_frame(frame_meta("full", T0, 0), huge);
-  write_stream_frame(frame_meta("full", T0 + 1'000, 1'000), PNG);  // stays buffered
+  write_stream_frame(frame_meta("full", kT0, 0), huge);
+  write_stream_frame(frame_meta("full", kT0 + 1'000, 1'000), kPng);  // stays buffered
   EXPECT_FALSE(seal("full").has_value());
   EXPECT_EQ(count_events(events, "failed to write video frame to NUT chunk; dropping frame",
                          "full"), 1u);
@@ -311,7 +311,7 @@ TEST_F(StreamFrame, OnAFullFileSystemFramesAndChunksAreDroppedWithWarningsAndThe
   EXPECT_TRUE(records.take().empty());
 
   fs::remove(dir / "filler");
-  write_stream_frame(frame_meta("full", T0 + 2'000, 2'000), PNG);
+  write_stream_frame(frame_meta("full", kT0 + 2'000, 2'000), kPng);
   auto record = seal("full");
   ASSERT_TRUE(record.has_value());
   const auto& chunk = std::get<VideoChunkReady>(*record);
@@ -327,12 +327,12 @@ TEST_F(StreamFrame, FailedChunkOpeningDropsTheFrameAndTheNextTriesALaterStart) {
   fs::create_directories(dir.parent_path());
   std::ofstream(dir) << "a file where the stream directory belongs";
 
-  write_stream_frame(frame_meta("blocked", T0, 0), PNG);
+  write_stream_frame(frame_meta("blocked", kT0, 0), kPng);
   size_t warned = 0;
-  for (const auto& e : events.events(WRITER)) {
+  for (const auto& e : events.events(kWriterTarget)) {
     if (e.field("sensor_name") != "blocked") continue;
     EXPECT_EQ(e.message, "failed to open NUT chunk; dropping frame");
-    EXPECT_EQ(e.field("path"), (dir / ("chunk_" + std::to_string(T0) + "_" +
+    EXPECT_EQ(e.field("path"), (dir / ("chunk_" + std::to_string(kT0) + "_" +
                                        std::to_string(port::current_thread_id()) + ".nut"))
                                    .string());
     EXPECT_NE(e.field("error").find("failed to open NUT file"), std::string::npos);
@@ -342,10 +342,10 @@ TEST_F(StreamFrame, FailedChunkOpeningDropsTheFrameAndTheNextTriesALaterStart) {
   EXPECT_FALSE(seal("blocked").has_value());
 
   fs::remove(dir);
-  write_stream_frame(frame_meta("blocked", T0, 1'000), PNG);
+  write_stream_frame(frame_meta("blocked", kT0, 1'000), kPng);
   auto record = seal("blocked");
   ASSERT_TRUE(record.has_value());
-  EXPECT_EQ(std::get<VideoChunkReady>(*record).chunk_start_ns, T0 + 1);
+  EXPECT_EQ(std::get<VideoChunkReady>(*record).chunk_start_ns, kT0 + 1);
   EXPECT_EQ(std::get<VideoChunkReady>(*record).frame_count, 1u);
   auto files = chunk_files(dir);
   ASSERT_EQ(files.size(), 1u);

@@ -11,7 +11,7 @@ namespace {
 
 using data_daemon_shared::VideoHeartbeat;
 
-constexpr int64_t T0 = 1'700'000'000'000'000'000;
+constexpr int64_t kT0 = 1'700'000'000'000'000'000;
 
 // The publish times of the heartbeats among records.
 std::vector<int64_t> heartbeat_times(const std::vector<data_daemon_shared::Envelope>& records) {
@@ -30,13 +30,13 @@ TEST(VideoHeartbeat, AtMostOnePerSourcePerHundredMilliseconds) {
     int64_t at;
     bool sends;
   } calls[] = {
-      {T0, true},                       // the first call of a source
-      {T0 + 99'999'999, false},         // inside the window
-      {T0 + 100'000'000, true},         // exactly one interval later
-      {T0 + 150'000'000, false},        // the window runs from the last heartbeat sent
-      {T0 + 99'999'999, true},          // before the last one: the clock stepped back
-      {T0 + 150'000'000, false},        // ... and that one is the new reference
-      {T0 + 199'999'999, true},
+      {kT0, true},                       // the first call of a source
+      {kT0 + 99'999'999, false},         // inside the window
+      {kT0 + 100'000'000, true},         // exactly one interval later
+      {kT0 + 150'000'000, false},        // the window runs from the last heartbeat sent
+      {kT0 + 99'999'999, true},          // before the last one: the clock stepped back
+      {kT0 + 150'000'000, false},        // ... and that one is the new reference
+      {kT0 + 199'999'999, true},
   };
   std::vector<int64_t> expected;
   for (const auto& call : calls) {
@@ -46,27 +46,27 @@ TEST(VideoHeartbeat, AtMostOnePerSourcePerHundredMilliseconds) {
   EXPECT_EQ(heartbeat_times(records.take("beat")), expected);
 
   // Two instances of one robot are limited separately.
-  announce_video_source("beat", 2, T0 + 199'999'999);
+  announce_video_source("beat", 2, kT0 + 199'999'999);
   EXPECT_EQ(records.take("beat").size(), 1u);
 }
 
 TEST(VideoHeartbeat, CamerasOfOneSourceShareTheWindow) {
   testing::RecordCapture records;
   // Two cameras calling alternately every 10 ms for one second.
-  for (int64_t k = 0; k < 100; ++k) announce_video_source("shared", 1, T0 + k * 10'000'000);
+  for (int64_t k = 0; k < 100; ++k) announce_video_source("shared", 1, kT0 + k * 10'000'000);
   std::vector<int64_t> expected;
-  for (int64_t k = 0; k < 10; ++k) expected.push_back(T0 + k * 100'000'000);
+  for (int64_t k = 0; k < 10; ++k) expected.push_back(kT0 + k * 100'000'000);
   EXPECT_EQ(heartbeat_times(records.take("shared")), expected);
 }
 
 TEST(VideoHeartbeat, ForkedChildAnnouncesAtOnce) {
   testing::RecordCapture records;
-  announce_video_source("forked", 1, T0);
+  announce_video_source("forked", 1, kT0);
   records.take();
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    announce_video_source("forked", 1, T0 + 1'000'000);
+    announce_video_source("forked", 1, kT0 + 1'000'000);
     auto sent = records.take("forked");
     bool ok = sent.size() == 1 &&
               std::get<VideoHeartbeat>(sent[0]).producer_pid == static_cast<uint32_t>(getpid());
@@ -76,7 +76,7 @@ TEST(VideoHeartbeat, ForkedChildAnnouncesAtOnce) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   // The parent's window is untouched.
-  announce_video_source("forked", 1, T0 + 1'000'000);
+  announce_video_source("forked", 1, kT0 + 1'000'000);
   EXPECT_TRUE(records.take("forked").empty());
 }
 

@@ -32,7 +32,7 @@ IpcResult<Unit> ipc_call(Call call) {
 
 // Sole owner of one binding object, released with Drop when the handle goes.
 //
-// leak() abandons the object instead: no iceoryx2 Drop runs and nothing in shared memory or in
+// keep_forever() keeps the object unreleased for the rest of the process instead: no iceoryx2 Drop runs and nothing in shared memory or in
 // the node's files changes. A forked child uses it for everything it inherited, since a release
 // there would tear down the parent's node, services and ports.
 template <class T, void (*Drop)(T*)>
@@ -52,7 +52,7 @@ class Handle {
   Handle& operator=(const Handle&) = delete;
   ~Handle() { reset(); }
 
-  void leak() && { raw_ = nullptr; }
+  void keep_forever() && { raw_ = nullptr; }
 
   T* raw() const { return raw_; }
   // Hands the object to a C call that consumes it.

@@ -6,7 +6,7 @@
  * `error` holds the panic's text). `error` may be null. A panic never unwinds into the caller.
  *
  * Handles are owned by the caller and released with their *_drop function, exactly once; a
- * handle may instead be abandoned without release (a forked child must never release what it
+ * handle may instead be kept forever without release (a forked child must never release what it
  * inherited). Ports, samples, requests and responses belong to the thread that created them:
  * create, use and release each on one thread. Nodes, service names and port factories may be
  * used from any thread. Ports keep their service and node alive, so those may be released
