@@ -111,7 +111,11 @@ bool chunk_limit_reached(const StreamState& state, int64_t publish_timestamp_ns)
          saturating_sub(publish_timestamp_ns, state.chunk_start_ns) >= CHUNK_MAX_SPAN_NS;
 }
 
-// Steps 3 to 8 under the stream's mutex; the announcements to send once it is released.
+// Everything that touches the stream's state, under its mutex: a geometry or dtype change seals
+// the open chunk first (its announcement carries the old geometry), then the frame gets its PTS,
+// a chunk is opened when none is, the frame is written, and the chunk is sealed at a limit.
+// Returns the announcements, which the caller sends once the mutex is released, so that no
+// envelope is sent while a stream is held.
 std::vector<Envelope> write_locked(StreamState& state, const FrameMeta& frame,
                                    std::span<const uint8_t> png) {
   std::vector<Envelope> records;
