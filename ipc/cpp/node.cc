@@ -6,7 +6,7 @@ namespace data_daemon_ipc {
 
 namespace {
 
-std::once_flag global_config_once;
+std::once_flag GLOBAL_CONFIG_ONCE;
 
 }  // namespace
 
@@ -14,7 +14,7 @@ IpcResult<Node> Node::create() {
   // The library loads its configuration lazily on the first node. Loaded here once, under a
   // once-flag that every creating thread observes, two threads' first nodes never both load it
   // (which would log a warning) and the load visibly happens before any node uses it.
-  std::call_once(global_config_once, [] { ddb_ipc_load_global_config(nullptr); });
+  std::call_once(GLOBAL_CONFIG_ONCE, [] { ddb_ipc_load_global_config(nullptr); });
   ddb_ipc_node* raw = nullptr;
   auto status = ipc_call([&](ddb_ipc_error* e) { return ddb_ipc_node_create(&raw, e); });
   if (!status) return Err(status.error());

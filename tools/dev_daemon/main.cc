@@ -22,9 +22,9 @@ using dev_daemon::QueryServer;
 
 namespace {
 
-std::atomic<bool> stop_requested{false};
+std::atomic<bool> STOP_REQUESTED{false};
 
-void request_stop(int) { stop_requested.store(true); }
+void request_stop(int) { STOP_REQUESTED.store(true); }
 
 void print_line(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   // wait, and an idle spell earns no burst. Queries are answered between turns.
   const bool paced = options.read_delay.count() > 0;
   auto next_turn = std::chrono::steady_clock::now();
-  while (!stop_requested.load()) {
+  while (!STOP_REQUESTED.load()) {
     bool idle = true;
     for (;;) {
       if (paced) std::this_thread::sleep_until(next_turn);
