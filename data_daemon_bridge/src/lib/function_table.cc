@@ -1,7 +1,10 @@
 #include "lib/function_table.h"
 
 #include "lib/boundary.h"
-#include "lib/functions.h"
+#include "lib/functions_queries.h"
+#include "lib/functions_recording.h"
+#include "lib/functions_samples.h"
+#include "lib/functions_video.h"
 
 namespace data_daemon_bridge {
 

@@ -1,10 +1,11 @@
+#include "lib/functions_queries.h"
+
 // get_recording_id, wait_until_ready and daemon_version: one query loop each, on the calling
 // thread's own query clients, with the interpreter lock released while it polls.
 #include "data_daemon_shared/query.h"
 #include "lib/arguments.h"
 #include "lib/bodies.h"
 #include "lib/boundary.h"
-#include "lib/functions.h"
 
 namespace data_daemon_bridge {
 

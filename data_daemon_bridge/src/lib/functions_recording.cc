@@ -1,8 +1,9 @@
+#include "lib/functions_recording.h"
+
 // start_recording and refresh_config: one command each, on the calling thread's own publisher.
 #include "lib/arguments.h"
 #include "lib/bodies.h"
 #include "lib/boundary.h"
-#include "lib/functions.h"
 
 namespace data_daemon_bridge {
 

@@ -1,9 +1,10 @@
+#include "lib/functions_samples.h"
+
 // log_joints, log_json and stop_recording: samples queued for the data publisher thread, and the
 // drain that puts a recording's tail on the wire before its stop.
 #include "lib/arguments.h"
 #include "lib/bodies.h"
 #include "lib/boundary.h"
-#include "lib/functions.h"
 
 namespace data_daemon_bridge {
 

@@ -1,10 +1,12 @@
+#include "lib/functions_video.h"
+
 // log_frame, flush_source and cancel_recording: the Python face of the video writer. Every check
 // of a frame runs here, with the interpreter lock held, before anything is announced or queued.
 #include "lib/arguments.h"
 #include "lib/boundary.h"
 #include "lib/frame_buffer.h"
 #include "lib/frame_checks.h"
-#include "lib/functions.h"
+#include "lib/module.h"
 #include "lib/video_bodies.h"
 #include "clock/publish_clock.h"
 

@@ -8,7 +8,7 @@
 
 #include "lib/boundary.h"
 #include "lib/function_table.h"
-#include "lib/functions.h"
+#include "lib/module.h"
 #include "data_daemon_shared/panic.h"
 
 namespace data_daemon_bridge {
@@ -20,7 +20,7 @@ namespace {
 // Owner: the process. Written under the interpreter lock, by the first import.
 std::atomic<int64_t> owning_interpreter{-1};
 PyObject* MODULE_OBJECT = nullptr;         // strong reference, never released
-PyObject* logging_stalled_type = nullptr;  // strong reference, never released
+PyObject* LOGGING_STALLED_TYPE = nullptr;  // strong reference, never released
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
@@ -73,14 +73,14 @@ bool add_functions(PyObject* module) {
 }
 
 PyObject* create_logging_stalled_error() {
-  if (logging_stalled_type == nullptr) {
-    logging_stalled_type = PyErr_NewExceptionWithDoc(
+  if (LOGGING_STALLED_TYPE == nullptr) {
+    LOGGING_STALLED_TYPE = PyErr_NewExceptionWithDoc(
         "_data_bridge.LoggingStalledError",
         "The daemon is not draining its on-disk spool backlog fast enough to admit a frame.",
         PyExc_RuntimeError, nullptr);
-    if (logging_stalled_type == nullptr) panic("Failed to initialize new exception type.");
+    if (LOGGING_STALLED_TYPE == nullptr) panic("Failed to initialize new exception type.");
   }
-  return logging_stalled_type;
+  return LOGGING_STALLED_TYPE;
 }
 
 bool add_logging_stalled_error(PyObject* module, PyObject* type) {
@@ -121,7 +121,7 @@ PyObject* import_module() {
 
 }  // namespace
 
-PyObject* logging_stalled_error() { return logging_stalled_type; }
+PyObject* logging_stalled_error() { return LOGGING_STALLED_TYPE; }
 
 }  // namespace data_daemon_bridge
 
