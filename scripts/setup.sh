@@ -12,6 +12,7 @@ debian_packages=(
   libgtest-dev libgmock-dev
   libyaml-dev zlib1g-dev
   libclang-dev clang libclang-rt-14-dev
+  clang-format-14
   curl ca-certificates
   ffmpeg
   python3-dev python3-pip python3-venv
@@ -32,7 +33,8 @@ if ((${#missing[@]})); then
 fi
 
 # Rust, for the iceoryx2 binding crate (ipc/): cargo from rustup, since Debian's rustc is older
-# than the 1.83 iceoryx2 needs. The crates themselves come from crates.io at the first build.
+# than the 1.83 iceoryx2 needs, with rustfmt for scripts/format.sh. The crates themselves come
+# from crates.io at the first build.
 export PATH="$HOME/.cargo/bin:$PATH"
 rust_ok() {
   command -v cargo >/dev/null 2>&1 || return 1
@@ -42,7 +44,12 @@ rust_ok() {
 }
 if ! rust_ok; then
   echo "setup: installing Rust with rustup"
-  curl --proto '=https' --tlsv1.2 -sSf https://sh.rustup.rs | sh -s -- -y --profile minimal
+  curl --proto '=https' --tlsv1.2 -sSf https://sh.rustup.rs |
+    sh -s -- -y --profile minimal --component rustfmt
+fi
+if ! cargo fmt --version >/dev/null 2>&1; then
+  echo "setup: adding rustfmt with rustup"
+  rustup component add rustfmt
 fi
 
 # The interpreters the tests use: the system's python3 and CPython 3.10 from pyenv.

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The whole test suite: set-up, then the plain build, the AddressSanitizer +
+# The whole test suite: set-up, the format check (scripts/format.sh --check: clang-format and
+# cargo fmt, first, so that a stray format fails fast), then the plain build, the AddressSanitizer +
 # UndefinedBehaviorSanitizer build and the ThreadSanitizer build, each built and tested: the C++
 # tests, then (plain and address builds) the Python module's tests under every interpreter the
 # module is built for; with the plain build also `pip install .` (tests/python/test_wheel.py:
@@ -10,6 +11,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/setup.sh
+
+echo "== format"
+scripts/format.sh --check
 
 for variant in plain address thread; do
   dir=build
