@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "clock/publish_clock.h"
 #include "data_daemon_ipc/node.h"
 #include "data_daemon_ipc/publish_subscribe.h"
 #include "publisher/ipc_handles.h"
 #include "publisher/limits.h"
-#include "clock/publish_clock.h"
 #include "publisher/sample_envelopes.h"
 
 using namespace data_daemon_ipc;

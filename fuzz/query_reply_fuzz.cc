@@ -30,8 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   switch (data[0] % 3) {
     case 0: {
       auto id = decode_recording_id_reply(reply);
-      if (!id) check_error(id.error());
-      else if (id.value()) check_text(*id.value());
+      if (!id)
+        check_error(id.error());
+      else if (id.value())
+        check_text(*id.value());
       break;
     }
     case 1: {
@@ -41,8 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     case 2: {
       auto version = decode_version_reply(reply);
-      if (!version) check_error(version.error());
-      else check_text(version.value().version);
+      if (!version)
+        check_error(version.error());
+      else
+        check_text(version.value().version);
       break;
     }
   }

@@ -98,7 +98,8 @@ class LockHolder {
 
 // Abandoning is for a forked child, whose copy of the channel's lock may be held by a thread that
 // does not exist there: it must neither take that lock nor close the channel, which would need
-// it. Here a send on the same end holds the lock while the end, the channel's last, is kept forever.
+// it. Here a send on the same end holds the lock while the end, the channel's last, is kept
+// forever.
 TEST(Channel, AbandoningTheLastSenderTakesNoLockAndNeverClosesTheChannel) {
   auto [sender, receiver] = make_channel<LockHolder>();
   LockHolder::Gate gate;

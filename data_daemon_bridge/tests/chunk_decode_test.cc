@@ -75,8 +75,8 @@ TEST(ChunkDecode, RgbFramesOfSeveralSizes) {
     size_t frames;
     bool noisy;  // noise does not compress, so its PNGs pass 32 KiB and bring syncpoints
   } cases[] = {
-      {1, 1, 3, false}, {2, 3, 4, true}, {320, 240, 5, false}, {160, 120, 4, true},
-      {1920, 1080, 2, true},
+      {1, 1, 3, false},    {2, 3, 4, true},       {320, 240, 5, false},
+      {160, 120, 4, true}, {1920, 1080, 2, true},
   };
   TempDir dir;
   uint32_t seed = 0;

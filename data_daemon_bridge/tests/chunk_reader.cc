@@ -104,9 +104,9 @@ std::string read_all(Cursor& c, ChunkContents& out) {
     if (!c.get_be(4, stored) || stored != expected) return "bad frame header checksum";
     uint64_t data_at = c.pos();
     if (!c.skip(size)) return "frame data runs past the end";
-    out.items.push_back({ChunkItem::Kind::Frame, at, coded_pts - kNutPtsCodingOffset,
-                         std::vector<uint8_t>(c.bytes().begin() + data_at,
-                                              c.bytes().begin() + data_at + size)});
+    out.items.push_back(
+        {ChunkItem::Kind::Frame, at, coded_pts - kNutPtsCodingOffset,
+         std::vector<uint8_t>(c.bytes().begin() + data_at, c.bytes().begin() + data_at + size)});
   }
   return "";
 }

@@ -11,14 +11,14 @@ namespace data_daemon_bridge::testing {
 
 struct ChunkItem {
   enum class Kind { Syncpoint, Frame } kind;
-  uint64_t offset = 0;  // of its first byte in the file
-  uint64_t pts = 0;     // the syncpoint's time stamp or the frame's pts
+  uint64_t offset = 0;        // of its first byte in the file
+  uint64_t pts = 0;           // the syncpoint's time stamp or the frame's pts
   std::vector<uint8_t> data;  // a frame's data
 };
 
 struct ChunkContents {
-  std::string error;  // empty when the whole file read cleanly
-  uint64_t headers_end = 0;  // offset after the stream header packet
+  std::string error;             // empty when the whole file read cleanly
+  uint64_t headers_end = 0;      // offset after the stream header packet
   std::vector<ChunkItem> items;  // the initial syncpoint first
 
   std::vector<ChunkItem> frames() const;

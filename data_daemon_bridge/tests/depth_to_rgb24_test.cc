@@ -61,13 +61,11 @@ TEST(DepthToRgb24, SamplesAreLittleEndianWhateverTheHost) {
 
 TEST(DepthToRgb24, HalfPrecisionWidensExactly) {
   const std::pair<uint16_t, float> cases[] = {
-      {0x3C00, 1.0f},
-      {0x3800, 0.5f},
-      {0xC000, -2.0f},
-      {0x7BFF, 65504.0f},           // largest finite
-      {0x0001, 5.9604645e-08f},     // smallest subnormal, 2^-24
-      {0x03FF, 6.097555e-05f},      // largest subnormal
-      {0x0400, 6.1035156e-05f},     // smallest normal, 2^-14
+      {0x3C00, 1.0f},           {0x3800, 0.5f},
+      {0xC000, -2.0f},          {0x7BFF, 65504.0f},  // largest finite
+      {0x0001, 5.9604645e-08f},                      // smallest subnormal, 2^-24
+      {0x03FF, 6.097555e-05f},                       // largest subnormal
+      {0x0400, 6.1035156e-05f},                      // smallest normal, 2^-14
       {0x3555, 0.33325195f},
   };
   for (const auto& [bits, value] : cases) EXPECT_EQ(half_to_float(bits), value) << bits;

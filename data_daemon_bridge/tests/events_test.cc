@@ -1,9 +1,8 @@
 #include "events/events.h"
 
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -135,10 +134,11 @@ TEST(EventFolder, FoldsEachBurstIntoOneCountLine) {
       {50, W, "chunk lost", {}},
       {60, W, "frame dropped", {}},
       // Past the window the event is written again, after the counts of the bursts that ended.
-      {1000, W, "frame dropped",
+      {1000,
+       W,
+       "frame dropped",
        {"WARN t: frame dropped: 3 more like this\n", "WARN t: frame dropped\n"}},
-      {1045, W, "chunk lost",
-       {"WARN t: chunk lost: 1 more like this\n", "WARN t: chunk lost\n"}},
+      {1045, W, "chunk lost", {"WARN t: chunk lost: 1 more like this\n", "WARN t: chunk lost\n"}},
       {1050, W, "frame dropped", {}},
   };
   EventFolder folder;

@@ -66,8 +66,8 @@ TEST(IpcBinding, ARequestReachesAServerAndItsResponseComesBack) {
   const std::string service = private_service("rr");
   auto node = unwrap(Node::create());
   auto name = unwrap(ServiceName::create(service));
-  auto factory = unwrap(PortFactoryRequestResponse::open_or_create(
-      node, name, RequestResponseSettings{128, 1, 512}));
+  auto factory = unwrap(
+      PortFactoryRequestResponse::open_or_create(node, name, RequestResponseSettings{128, 1, 512}));
   auto client = unwrap(factory.client(4096));
   ChildProcess peer({helper_path("ipc_peer"), "serve", service, "1"});
   ASSERT_TRUE(peer.wait_for_line("ready"));
@@ -91,8 +91,8 @@ TEST(IpcBinding, ARequestReachesAServerAndItsResponseComesBack) {
 TEST(IpcBinding, WithNoServerARequestIsSentAndNothingComesBack) {
   auto node = unwrap(Node::create());
   auto name = unwrap(ServiceName::create(private_service("no_server")));
-  auto factory = unwrap(PortFactoryRequestResponse::open_or_create(
-      node, name, RequestResponseSettings{128, 1, 512}));
+  auto factory = unwrap(
+      PortFactoryRequestResponse::open_or_create(node, name, RequestResponseSettings{128, 1, 512}));
   auto client = unwrap(factory.client(16));
   auto request = unwrap(client.loan_slice_uninit(1));
   request.payload_mut()[0] = 7;

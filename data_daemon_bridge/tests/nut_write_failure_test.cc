@@ -3,12 +3,11 @@
 // NutError::Write, the writer stays usable, and the file keeps only whole frames, so that once
 // space is back the chunk decodes to exactly the frames that were accepted.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <thread>
@@ -144,8 +143,8 @@ TEST_F(SmallFileSystem, BufferedFramesSurviveAFullDisk) {
   ASSERT_TRUE(finished) << nut_error_text(finished.error());
   EXPECT_EQ(finished.value(), length);
   EXPECT_EQ(fs::file_size(chunk), length);
-  expect_decodes_to(chunk, {&frames[0], &frames[1], &frames[2], &frames[3], &frames[4],
-                            &frames[5], &frames[6]});
+  expect_decodes_to(
+      chunk, {&frames[0], &frames[1], &frames[2], &frames[3], &frames[4], &frames[5], &frames[6]});
 }
 
 // A frame of at least 8 MiB goes straight to the file; when the disk fills in its middle, the

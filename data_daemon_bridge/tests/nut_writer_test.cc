@@ -1,9 +1,8 @@
 #include "nut_writer/nut_writer.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <limits>
 

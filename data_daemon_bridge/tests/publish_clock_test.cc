@@ -57,13 +57,13 @@ TEST(PublishClock, BeforeTheEpochSaturatesAtTheLargestValue) {
 }
 
 TEST(PublishClock, WithoutAFakeItReadsTheSystemClock) {
-  const auto before = std::chrono::duration_cast<nanoseconds>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count();
+  const auto before =
+      std::chrono::duration_cast<nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count();
   const int64_t read = publish_clock_ns();
-  const auto after = std::chrono::duration_cast<nanoseconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
+  const auto after =
+      std::chrono::duration_cast<nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count();
   EXPECT_LE(before, read);
   EXPECT_LE(read, after);
 }

@@ -1,14 +1,13 @@
 // publish_with_deadline on a service of this test process alone, with short time-outs.
-#include <unistd.h>
-
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <optional>
-#include <thread>
 #include <string>
+#include <thread>
 
 #include "data_daemon_ipc/publish_subscribe.h"
 #include "gtest/gtest.h"
@@ -70,7 +69,8 @@ TEST(PublishWithDeadline, ASubscriberThatAppearsWhileRetryingGetsTheNextAttemptO
   ChildProcess peer({helper_path("ipc_peer"), "subscribe", link.service_name, "1", "300"});
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(publish_with_deadline(link.publisher, link.service, kBytes, 20s, 10ms).ok());
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms) << "the first attempts should have found nobody";
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms)
+      << "the first attempts should have found nobody";
   EXPECT_EQ(peer.read_line(), "ready");
   EXPECT_EQ(peer.read_line(), "06");
   EXPECT_EQ(peer.read_line(), "done") << "an attempt that reached nobody was delivered later";
@@ -93,7 +93,8 @@ TEST(PublishWithDeadline, ASignalDuringABlockedSendEndsItWithAnErrorNotAnAbort) 
   ASSERT_TRUE(peer.wait_for_line("ready"));
 
   // A handler without SA_RESTART, as Python installs its own.
-  struct sigaction poke {}, saved {};
+  struct sigaction poke {
+  }, saved{};
   poke.sa_handler = [](int) {};
   sigemptyset(&poke.sa_mask);
   sigaction(SIGUSR1, &poke, &saved);

@@ -1,3 +1,5 @@
+#include "publisher/publisher_loop.h"
+
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -5,7 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "publisher/publisher_loop.h"
 #include "support/event_capture.h"
 
 namespace data_daemon_bridge {

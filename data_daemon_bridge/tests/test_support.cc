@@ -85,7 +85,8 @@ ProbedStream ffprobe_stream(const fs::path& chunk) {
   }
   CommandResult packets = run_command(
       "ffprobe -hide_banner -loglevel error -select_streams v:0 -show_entries packet=pts -of "
-      "csv=p=0 " + shell_quoted(chunk));
+      "csv=p=0 " +
+      shell_quoted(chunk));
   probed.errors += packets.errors;
   std::istringstream pts_lines(std::string(packets.output.begin(), packets.output.end()));
   while (std::getline(pts_lines, line)) {

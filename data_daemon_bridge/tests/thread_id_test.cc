@@ -1,10 +1,10 @@
+#include "port/thread_id.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
-
-#include "port/thread_id.h"
 
 namespace data_daemon_bridge {
 namespace {

@@ -16,8 +16,7 @@ bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 std::optional<int64_t> read_decimal(std::string_view digits) {
   int64_t value = 0;
   for (char c : digits) {
-    if (__builtin_mul_overflow(value, 10, &value) ||
-        __builtin_add_overflow(value, c - '0', &value))
+    if (__builtin_mul_overflow(value, 10, &value) || __builtin_add_overflow(value, c - '0', &value))
       return std::nullopt;
   }
   return value;

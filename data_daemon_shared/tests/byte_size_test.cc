@@ -32,15 +32,17 @@ TEST(ParseByteSize, Table) {
       {"0", 0},
       {"0k", 0},
       {"007", 7},
-      {"KB1", 1024},          // the unit may stand anywhere
-      {"1k0", 10'240},        // digits after the unit join the number
-      {"1\u212AB", 1024},     // the Kelvin sign lower-cases to k
-      {"\u3000\u00A0" "4mb\u2029\t", 4'194'304},  // Unicode White_Space trimmed
+      {"KB1", 1024},       // the unit may stand anywhere
+      {"1k0", 10'240},     // digits after the unit join the number
+      {"1\u212AB", 1024},  // the Kelvin sign lower-cases to k
+      {"\u3000\u00A0"
+       "4mb\u2029\t",
+       4'194'304},  // Unicode White_Space trimmed
       {"9223372036854775807", kI64Max},
       {"8589934591g", 9'223'372'035'781'033'984},
-      {"10 kb", kUnit},       // the space belongs to the unit
-      {"-5", kUnit},          // so does a sign
-      {"1.5g", kUnit},        // and a decimal point: the unit is ".g"
+      {"10 kb", kUnit},  // the space belongs to the unit
+      {"-5", kUnit},     // so does a sign
+      {"1.5g", kUnit},   // and a decimal point: the unit is ".g"
       {"10t", kUnit},
       {"10kib", kUnit},
       {"5bytes", kUnit},
@@ -82,7 +84,10 @@ TEST(UnicodeText, LowerCaseAndTrim) {
   EXPECT_EQ(to_lower("\u212A\u00C4\u0100\u0391\u03A3\u0130\u0416\u10A0\U00010400"),
             "k\u00E4\u0101\u03B1\u03C3i\u0307\u0436\u2D00\U00010428");
   EXPECT_EQ(to_lower("\u0101\u00DF\u2C00"), "\u0101\u00DF\u2C30");
-  EXPECT_EQ(to_lower("A\xFF" "B\xE2\x82"), "a\xFF" "b\xE2\x82");  // broken bytes kept
+  EXPECT_EQ(to_lower("A\xFF"
+                     "B\xE2\x82"),
+            "a\xFF"
+            "b\xE2\x82");  // broken bytes kept
 
   EXPECT_EQ(trim_white_space("\u0085\u1680\u205F x y\u200A\u202F"), "x y");
   EXPECT_EQ(trim_white_space("\u200B x \u200B"), "\u200B x \u200B");  // zero width: no space

@@ -126,8 +126,7 @@ TEST_F(ProfileTest, LoadProfile) {
   auto null = load_profile(home_.path(), "null");
   ASSERT_FALSE(null.ok());
   EXPECT_EQ(null.error().kind, ConfigError::Kind::Yaml);
-  EXPECT_EQ(null.error().yaml.message,
-            "invalid type: null, expected struct DaemonConfig");
+  EXPECT_EQ(null.error().yaml.message, "invalid type: null, expected struct DaemonConfig");
 }
 
 TEST_F(ProfileTest, ProfilePathCreatesTheDirectoryAndTakesTheNameAsIs) {
@@ -258,9 +257,8 @@ TEST_F(DefaultConfigTest, LimitsFromTheAvailableSpace) {
 }
 
 TEST_F(DefaultConfigTest, Failures) {
-  auto unmeasured = default_config([](const std::string&) -> Result<FsSpace, IoError> {
-    return Err(IoError::from_errno(EIO));
-  });
+  auto unmeasured = default_config(
+      [](const std::string&) -> Result<FsSpace, IoError> { return Err(IoError::from_errno(EIO)); });
   ASSERT_FALSE(unmeasured.ok());
   EXPECT_EQ(unmeasured.error().code, EIO);
 

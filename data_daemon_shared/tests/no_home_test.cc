@@ -97,15 +97,14 @@ TEST(NoHomeDirectory, PathsFailAndANamedProfileAborts) {
   const std::string unavailable =
       "could not determine the user's home directory; set QUILLSPAN_DAEMON_RECORDINGS_ROOT (or "
       "QUILLSPAN_DAEMON_DB_PATH) to an absolute path";
-  EXPECT_EQ(text,
-            "no home\n" + unavailable + "\n" + unavailable + "\n" + unavailable + "\n" +
-                "/data/rec\n"
-                "/srv/db/recordings\n"
-                "2147483648\n"
-                "aborted: could not determine the user's home directory\n"
-                "aborted: could not determine the user's home directory\n"
-                "aborted: home directory required to resolve the recordings root: "
-                "HomeDirUnavailable\n");
+  EXPECT_EQ(text, "no home\n" + unavailable + "\n" + unavailable + "\n" + unavailable + "\n" +
+                      "/data/rec\n"
+                      "/srv/db/recordings\n"
+                      "2147483648\n"
+                      "aborted: could not determine the user's home directory\n"
+                      "aborted: could not determine the user's home directory\n"
+                      "aborted: home directory required to resolve the recordings root: "
+                      "HomeDirUnavailable\n");
 }
 
 }  // namespace

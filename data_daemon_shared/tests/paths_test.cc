@@ -18,7 +18,7 @@ TEST(PathRules, JoinAndParent) {
     const char* component;
     const char* joined;
   } joins[] = {
-      {"/home/u", "x", "/home/u/x"}, {"/home/u/", "x", "/home/u/x"}, {"", "x", "x"},
+      {"/home/u", "x", "/home/u/x"}, {"/home/u/", "x", "/home/u/x"},  {"", "x", "x"},
       {"/home/u", "", "/home/u/"},   {"/home/u", "/etc/x", "/etc/x"}, {"/", "x", "/x"},
   };
   for (const auto& c : joins) {

@@ -70,15 +70,15 @@ TEST(Postcard, TextsMustBeUtf8) {
   } cases[] = {
       {"", true},
       {"61 C3 A9", true},
-      {"E2 82 AC", true},           // euro sign
-      {"F0 9F 98 80", true},        // U+1F600
-      {"F4 8F BF BF", true},        // U+10FFFF
-      {"C0 80", false},             // overlong NUL
-      {"E0 80 80", false},          // overlong
-      {"ED A0 80", false},          // surrogate
-      {"F4 90 80 80", false},       // above U+10FFFF
-      {"C3", false},                // truncated
-      {"80", false},                // lone continuation
+      {"E2 82 AC", true},      // euro sign
+      {"F0 9F 98 80", true},   // U+1F600
+      {"F4 8F BF BF", true},   // U+10FFFF
+      {"C0 80", false},        // overlong NUL
+      {"E0 80 80", false},     // overlong
+      {"ED A0 80", false},     // surrogate
+      {"F4 90 80 80", false},  // above U+10FFFF
+      {"C3", false},           // truncated
+      {"80", false},           // lone continuation
       {"FF FE", false},
   };
   for (const auto& c : cases) {

@@ -68,7 +68,8 @@ TEST(ProfileYaml, SizeKeys) {
       {"spool_limit: 0x10000000000000000", kMismatch},
       {"spool_limit: [1]", kMismatch},
       {"spool_limit: {a: 1}", kMismatch},
-      {"storage_limit: 1k\nbandwidth_limit: 2k", [] {
+      {"storage_limit: 1k\nbandwidth_limit: 2k",
+       [] {
          DaemonConfig c;
          c.storage_limit = 1024;
          c.bandwidth_limit = 2048;
@@ -137,8 +138,7 @@ TEST(ProfileYaml, DocumentShape) {
       {"spool_limit: ~\nspool_limit: 2", "duplicate field `spool_limit`"},
       {"'spool_limit': 1\nspool_limit: 2", "duplicate field `spool_limit`"},
       // Unknown keys are ignored with whatever value they hold, and may repeat.
-      {"Spool_Limit: x\nextra: [1, {a: b}]\nextra: !!null 5\n1: 2\nspool_limit: 7",
-       with_spool(7)},
+      {"Spool_Limit: x\nextra: [1, {a: b}]\nextra: !!null 5\n1: 2\nspool_limit: 7", with_spool(7)},
       {"[spool_limit]: 1", "invalid type: sequence, expected field identifier"},
       {"? {a: 1}\n: 1", "invalid type: map, expected field identifier"},
       // Aliases stand for the node they name, also inside ignored values.
@@ -150,8 +150,8 @@ TEST(ProfileYaml, DocumentShape) {
 }
 
 TEST(ProfileYaml, BrokenDocumentsFail) {
-  for (const char* yaml : {"spool_limit: *nowhere", "spool_limit: [1", "a: b: c", "\t- x",
-                           "spool_limit: \"\\xZZ\""}) {
+  for (const char* yaml :
+       {"spool_limit: *nowhere", "spool_limit: [1", "a: b: c", "\t- x", "spool_limit: \"\\xZZ\""}) {
     const auto result = daemon_config_from_yaml(yaml);
     ASSERT_FALSE(result.ok()) << yaml;
     EXPECT_GT(result.error().line, 0u) << yaml;

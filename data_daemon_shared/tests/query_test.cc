@@ -40,7 +40,8 @@ void check_replies(const std::vector<ReplyCase<T>>& cases, Decode decode) {
       EXPECT_EQ(result.value(), *c.value) << "'" << c.hex << "'";
     } else {
       ASSERT_FALSE(result.ok()) << "'" << c.hex << "'";
-      EXPECT_EQ(result.error(), (CodecError{CodecErrorKind::Decode, c.code})) << "'" << c.hex << "'";
+      EXPECT_EQ(result.error(), (CodecError{CodecErrorKind::Decode, c.code}))
+          << "'" << c.hex << "'";
     }
   }
 }

@@ -5,8 +5,10 @@ namespace data_daemon_ipc {
 IpcResult<PortFactoryPublishSubscribe> PortFactoryPublishSubscribe::open_or_create(
     const Node& node, const ServiceName& name, const PublishSubscribeSettings& settings) {
   const ddb_ipc_publish_subscribe_settings c_settings{
-      settings.enable_safe_overflow, settings.subscriber_max_buffer_size,
-      settings.max_publishers,       settings.max_subscribers,
+      settings.enable_safe_overflow,
+      settings.subscriber_max_buffer_size,
+      settings.max_publishers,
+      settings.max_subscribers,
       settings.max_nodes,
   };
   ddb_ipc_port_factory_publish_subscribe* raw = nullptr;

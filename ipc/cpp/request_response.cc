@@ -5,7 +5,7 @@ namespace data_daemon_ipc {
 IpcResult<PortFactoryRequestResponse> PortFactoryRequestResponse::open_or_create(
     const Node& node, const ServiceName& name, const RequestResponseSettings& settings) {
   const ddb_ipc_request_response_settings c_settings{settings.max_clients, settings.max_servers,
-                                                    settings.max_nodes};
+                                                     settings.max_nodes};
   ddb_ipc_port_factory_request_response* raw = nullptr;
   auto status = ipc_call([&](ddb_ipc_error* e) {
     return ddb_ipc_request_response_open_or_create(node.raw(), name.raw(), &c_settings, &raw, e);

@@ -34,13 +34,26 @@ TEST(EnvelopeJson, EveryVariantPrintsItsFieldsInWireOrder) {
        R"({"variant":"Data","robot_id":"arm","robot_instance":0,"data_type":"json",)"
        R"("name":"status","publish_timestamp_ns":1,"timestamp_ns":2,"timestamp_s":0.5,)"
        R"("payload":"7b7d"})"},
-      {BatchedData{"arm", 0, "joints", 1, 2, std::nullopt,
-                   {{"elbow", bytes_of("1")}, {std::nullopt, {}}}},
+      {BatchedData{
+           "arm", 0, "joints", 1, 2, std::nullopt, {{"elbow", bytes_of("1")}, {std::nullopt, {}}}},
        R"({"variant":"BatchedData","robot_id":"arm","robot_instance":0,"data_type":"joints",)"
        R"("publish_timestamp_ns":1,"timestamp_ns":2,"timestamp_s":null,"samples":)"
        R"([{"name":"elbow","payload":"31"},{"name":null,"payload":""}]})"},
-      {VideoChunkReady{"arm", 0, "rgb", "cam", 100, 7, 42, 640, 480, 123456, 2, {100, 200},
-                       {0.1, NAN}, FrameDtype::DepthF16, {0, 100000}},
+      {VideoChunkReady{"arm",
+                       0,
+                       "rgb",
+                       "cam",
+                       100,
+                       7,
+                       42,
+                       640,
+                       480,
+                       123456,
+                       2,
+                       {100, 200},
+                       {0.1, NAN},
+                       FrameDtype::DepthF16,
+                       {0, 100000}},
        R"({"variant":"VideoChunkReady","robot_id":"arm","robot_instance":0,"data_type":"rgb",)"
        R"("name":"cam","chunk_start_ns":100,"writer_thread_id":7,"producer_pid":42,)"
        R"("width":640,"height":480,"bytes_written":123456,"frame_count":2,)"
@@ -62,7 +75,8 @@ TEST(EnvelopeJson, WhatDoesNotDecodeIsShownWithItsBytes) {
     std::vector<uint8_t> bytes;
     const char* json;
   } cases[] = {
-      {{}, R"({"error":"failed to decode envelope: Hit the end of buffer, expected more data","bytes":""})"},
+      {{},
+       R"({"error":"failed to decode envelope: Hit the end of buffer, expected more data","bytes":""})"},
       {{0x09}, R"({"error":"unknown envelope variant index 9","bytes":"09"})"},
       {{0x02, 0x01, 'a', 0x00},
        R"({"error":"failed to decode envelope: Hit the end of buffer, expected more data","bytes":"02016100"})"},

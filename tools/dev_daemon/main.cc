@@ -37,8 +37,8 @@ void print_line(const std::string& line) {
 void log_to_stderr(uint8_t level, const char* origin, size_t origin_len, const char* message,
                    size_t message_len) {
   if (level < 4) return;
-  std::fprintf(stderr, "dev_daemon: iceoryx2: %.*s | %.*s\n", static_cast<int>(origin_len),
-               origin, static_cast<int>(message_len), message);
+  std::fprintf(stderr, "dev_daemon: iceoryx2: %.*s | %.*s\n", static_cast<int>(origin_len), origin,
+               static_cast<int>(message_len), message);
 }
 
 template <class T>
@@ -68,8 +68,8 @@ int main(int argc, char** argv) {
 
   set_log_handler(&log_to_stderr);
   auto node = or_exit(Node::create(), "node");
-  auto commands_name = or_exit(ServiceName::create(data_daemon_bridge::kCommandsService),
-                               "service name");
+  auto commands_name =
+      or_exit(ServiceName::create(data_daemon_bridge::kCommandsService), "service name");
   auto commands = or_exit(PortFactoryPublishSubscribe::open_or_create(
                               node, commands_name, data_daemon_bridge::kCommandsServiceSettings),
                           "open commands service");
@@ -79,8 +79,8 @@ int main(int argc, char** argv) {
   const uint64_t max_reply =
       64 + std::max(options.version.size(), options.recording_id.value_or("").size());
   std::vector<std::unique_ptr<QueryServer>> servers;
-  for (auto query : {QueryServer::Query::Health, QueryServer::Query::Version,
-                     QueryServer::Query::RecordingId}) {
+  for (auto query :
+       {QueryServer::Query::Health, QueryServer::Query::Version, QueryServer::Query::RecordingId}) {
     const std::string name(dev_daemon::query_service_name(query));
     auto service_name = or_exit(ServiceName::create(name), "service name");
     auto service = or_exit(PortFactoryRequestResponse::open_or_create(

@@ -73,12 +73,12 @@ void QueryServer::poll() {
       std::copy(next.reply.begin(), next.reply.end(), response.value().payload_mut().begin());
       auto sent = data_daemon_ipc::send(std::move(response).value());
       if (!sent) {
-        std::fprintf(stderr, "dev_daemon: %s: response send failed: %s\n",
-                     name().c_str(), sent.error().text.c_str());
+        std::fprintf(stderr, "dev_daemon: %s: response send failed: %s\n", name().c_str(),
+                     sent.error().text.c_str());
       }
     } else {
-      std::fprintf(stderr, "dev_daemon: %s: response loan failed: %s\n",
-                   name().c_str(), response.error().text.c_str());
+      std::fprintf(stderr, "dev_daemon: %s: response loan failed: %s\n", name().c_str(),
+                   response.error().text.c_str());
     }
     pending_.pop_front();
   }

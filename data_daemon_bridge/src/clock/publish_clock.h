@@ -18,7 +18,7 @@ int64_t publish_clock_ns();
 
 // The clocks publish_clock_ns reads, as durations since their epochs; replaceable for tests.
 struct PublishClockSource {
-  std::chrono::nanoseconds (*realtime)();   // negative before 1970
+  std::chrono::nanoseconds (*realtime)();  // negative before 1970
   std::chrono::nanoseconds (*monotonic)();
 };
 

@@ -82,9 +82,10 @@ class Sender {
     return data_daemon_shared::Unit{};
   }
 
-  // Keeps this end unreleased for the rest of the process, without touching the channel: the channel is never closed by it and its
-  // lock is not taken. For a forked child holding an end inherited from its parent, where that
-  // lock may have been held by a thread that does not exist in the child.
+  // Keeps this end unreleased for the rest of the process, without touching the channel: the
+  // channel is never closed by it and its lock is not taken. For a forked child holding an end
+  // inherited from its parent, where that lock may have been held by a thread that does not exist
+  // in the child.
   static void keep_forever(Sender&& sender) { data_daemon_bridge::keep_forever(std::move(sender)); }
 
  private:

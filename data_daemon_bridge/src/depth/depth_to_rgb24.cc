@@ -80,8 +80,8 @@ std::vector<uint8_t> depth_to_rgb24(FrameDtype dtype, uint32_t width, uint32_t h
     }
   } else {
     for (uint64_t i = 0; i < pixels; ++i, s += 4) {
-      uint32_t bits = uint32_t{s[0]} | (uint32_t{s[1]} << 8) | (uint32_t{s[2]} << 16) |
-                      (uint32_t{s[3]} << 24);
+      uint32_t bits =
+          uint32_t{s[0]} | (uint32_t{s[1]} << 8) | (uint32_t{s[2]} << 16) | (uint32_t{s[3]} << 24);
       append(code_of(std::bit_cast<float>(bits)));
     }
   }

@@ -42,7 +42,7 @@ class EventFolder {
     std::string target;
     std::string message;
     std::chrono::steady_clock::time_point written_at;  // its window starts here
-    uint64_t folded = 0;                                // events counted in the window
+    uint64_t folded = 0;                               // events counted in the window
   };
   // Appends f's count line to lines, if it counted any, and resets the count.
   static void count_line(Folding& f, std::vector<std::string>& lines);

@@ -46,9 +46,7 @@ void set_event_sink(EventSink new_sink) {
 
 bool event_sink_installed() { return EVENT_SINK_INSTALLED.load(std::memory_order_acquire); }
 
-bool event_wanted(EventLevel level) {
-  return level != EventLevel::Debug || event_sink_installed();
-}
+bool event_wanted(EventLevel level) { return level != EventLevel::Debug || event_sink_installed(); }
 
 void emit_event(EventLevel level, std::string_view target, std::string_view message,
                 std::vector<EventField> fields) {

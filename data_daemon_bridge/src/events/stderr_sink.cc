@@ -21,13 +21,13 @@ namespace {
 
 struct StderrLog {
   std::mutex mutex;
-  EventFolder folder;     // guarded by mutex
+  EventFolder folder;      // guarded by mutex
   uint64_t unwritten = 0;  // lines not written since the last one that was; guarded by mutex
 };
 
 // Owner: the process. Made by the first event written and never released, since events may come
-// from any thread until the process ends. A forked child replaces it, keeping the parent's forever: a
-// parent thread may have held its mutex at the fork.
+// from any thread until the process ends. A forked child replaces it, keeping the parent's forever:
+// a parent thread may have held its mutex at the fork.
 std::atomic<StderrLog*> STDERR_LOG{nullptr};
 
 void replace_in_child() { STDERR_LOG.store(new StderrLog, std::memory_order_release); }

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <limits>
 
-#include "lib/frame_buffer.h"
 #include "data_daemon_shared/panic.h"
+#include "lib/frame_buffer.h"
 
 namespace data_daemon_bridge {
 
@@ -130,8 +130,8 @@ bool BoundArgs::bind(const Signature& sig, PyObject* const* args, Py_ssize_t nar
                    sig.function, count, given, verb);
     } else {
       PyErr_Format(PyExc_TypeError,
-                   "%s() takes from %zu to %zu positional arguments but %zu %s given",
-                   sig.function, sig.required, count, given, verb);
+                   "%s() takes from %zu to %zu positional arguments but %zu %s given", sig.function,
+                   sig.required, count, given, verb);
     }
     return false;
   }
@@ -289,8 +289,8 @@ bool bind_source_args(const Signature& sig, PyObject* const* args, Py_ssize_t na
   return true;
 }
 
-bool bind_timeout(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames, double& timeout_s) {
+bool bind_timeout(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                  double& timeout_s) {
   BoundArgs bound;
   return bound.bind(sig, args, nargs, kwnames) && bound.f64(0, timeout_s);
 }

@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-
 namespace data_daemon_bridge {
 
 class FrameBuffer;
@@ -82,7 +81,7 @@ bool bind_source_args(const Signature& sig, PyObject* const* args, Py_ssize_t na
                       PyObject* kwnames, SourceArgs& out);
 
 // Binds and converts a signature of the one parameter timeout_s.
-bool bind_timeout(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames, double& timeout_s);
+bool bind_timeout(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                  double& timeout_s);
 
 }  // namespace data_daemon_bridge

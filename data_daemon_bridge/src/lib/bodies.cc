@@ -1,8 +1,8 @@
 #include "lib/bodies.h"
 
+#include "clock/publish_clock.h"
 #include "publisher/data_publisher.h"
 #include "publisher/publish.h"
-#include "clock/publish_clock.h"
 #include "query/daemon_queries.h"
 
 namespace data_daemon_bridge {
@@ -48,8 +48,8 @@ Result<Unit, PythonError> stop_recording_nogil(std::string robot_id, int64_t rob
   // Unanswered (no publisher thread) or not, the stop is sent.
   (void)drain_data_publisher();
   const int64_t now = publish_clock_ns();
-  return publish_command(data_daemon_shared::StopRecording{
-      std::move(robot_id), robot_instance, now, timestamp_ns.value_or(now)});
+  return publish_command(data_daemon_shared::StopRecording{std::move(robot_id), robot_instance, now,
+                                                           timestamp_ns.value_or(now)});
 }
 
 namespace {

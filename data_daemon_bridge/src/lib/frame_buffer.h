@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <span>
 
-
 namespace data_daemon_bridge {
 
 class FrameBuffer {

@@ -9,8 +9,8 @@ namespace data_daemon_bridge {
 
 namespace {
 
-constexpr const char* kStartParams[] = {"robot_id",     "robot_instance", "robot_name",
-                                        "dataset_id",   "dataset_name",   "timestamp_ns",
+constexpr const char* kStartParams[] = {"robot_id",          "robot_instance", "robot_name",
+                                        "dataset_id",        "dataset_name",   "timestamp_ns",
                                         "cloud_recording_id"};
 constexpr Signature kStart{"start_recording", kStartParams, 2};
 

@@ -10,7 +10,7 @@ namespace data_daemon_bridge {
 
 namespace {
 
-constexpr const char* kJointsParams[] = {"robot_id", "robot_instance", "data_type", "names",
+constexpr const char* kJointsParams[] = {"robot_id", "robot_instance", "data_type",  "names",
                                          "values",   "timestamp_ns",   "timestamp_s"};
 constexpr Signature kJoints{"log_joints", kJointsParams, 6};
 

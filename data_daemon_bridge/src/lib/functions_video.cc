@@ -2,20 +2,20 @@
 
 // log_frame, flush_source and cancel_recording: the Python face of the video writer. Every check
 // of a frame runs here, with the interpreter lock held, before anything is announced or queued.
+#include "clock/publish_clock.h"
 #include "lib/arguments.h"
 #include "lib/boundary.h"
 #include "lib/frame_buffer.h"
 #include "lib/frame_checks.h"
 #include "lib/module.h"
 #include "lib/video_bodies.h"
-#include "clock/publish_clock.h"
 
 namespace data_daemon_bridge {
 
 namespace {
 
-constexpr const char* kFrameParams[] = {"robot_id", "robot_instance", "data_type",    "name",
-                                        "width",    "height",         "dtype",        "payload",
+constexpr const char* kFrameParams[] = {"robot_id",     "robot_instance", "data_type", "name",
+                                        "width",        "height",         "dtype",     "payload",
                                         "timestamp_ns", "timestamp_s"};
 constexpr Signature kFrame{"log_frame", kFrameParams, 9};
 
@@ -78,8 +78,7 @@ PyObject* cancel_recording(PyObject* const* args, Py_ssize_t nargs, PyObject* kw
   SourceArgs call;
   if (!bind_source_args(kCancel, args, nargs, kwnames, call)) return nullptr;
   auto cancelled = without_gil([&] {
-    return cancel_recording_nogil(std::move(call.robot_id), call.timestamp_ns,
-                                  call.robot_instance);
+    return cancel_recording_nogil(std::move(call.robot_id), call.timestamp_ns, call.robot_instance);
   });
   if (!cancelled) return raise(cancelled.error());
   Py_RETURN_NONE;

@@ -4,12 +4,13 @@
 // The module supports one interpreter per process: the first import records the interpreter's
 // id, and an import from any other interpreter fails with ImportError. The module object is made
 // once and handed out again by every later import in that interpreter.
+#include "lib/module.h"
+
 #include <atomic>
 
+#include "data_daemon_shared/panic.h"
 #include "lib/boundary.h"
 #include "lib/function_table.h"
-#include "lib/module.h"
-#include "data_daemon_shared/panic.h"
 
 namespace data_daemon_bridge {
 
@@ -92,8 +93,7 @@ bool add_logging_stalled_error(PyObject* module, PyObject* type) {
 }
 
 bool init_module(PyObject* module) {
-  return add_functions(module) &&
-         add_logging_stalled_error(module, create_logging_stalled_error());
+  return add_functions(module) && add_logging_stalled_error(module, create_logging_stalled_error());
 }
 
 PyObject* import_module() {

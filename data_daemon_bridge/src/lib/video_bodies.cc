@@ -1,9 +1,9 @@
 #include "lib/video_bodies.h"
 
-#include "lib/bodies.h"
-#include "concurrency/channel.h"
-#include "publisher/data_publisher.h"
 #include "clock/publish_clock.h"
+#include "concurrency/channel.h"
+#include "lib/bodies.h"
+#include "publisher/data_publisher.h"
 #include "writer/recordings_root.h"
 #include "writer/video_heartbeat.h"
 #include "writer/writer_queue.h"

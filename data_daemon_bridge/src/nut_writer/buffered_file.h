@@ -51,10 +51,10 @@ class BufferedFile {
   Status write_all_direct(std::span<const uint8_t> bytes);
   void close_fd();
 
-  int fd_;                        // -1 once closed
+  int fd_;  // -1 once closed
   size_t capacity_;
-  std::vector<uint8_t> buffer_;   // bytes at offsets [file_bytes_, position())
-  uint64_t file_bytes_ = 0;       // bytes that reached the file; also the file offset
+  std::vector<uint8_t> buffer_;  // bytes at offsets [file_bytes_, position())
+  uint64_t file_bytes_ = 0;      // bytes that reached the file; also the file offset
 };
 
 }  // namespace data_daemon_bridge

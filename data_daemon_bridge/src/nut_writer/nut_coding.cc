@@ -55,20 +55,20 @@ std::vector<uint8_t> main_header_payload(const NutConfig& config) {
 
 std::vector<uint8_t> stream_header_payload(const NutConfig& config) {
   std::vector<uint8_t> p = {
-      0x00,                          // stream id 0
-      0x00,                          // video
-      0x04, 'M', 'P', 'N', 'G',      // fourcc
-      0x00,                          // time base index 0
-      0x07,                          // msb pts shift
-      0x01,                          // maximum pts distance
-      0x00,                          // decode delay
-      0x00,                          // stream flags
-      0x00,                          // no codec-specific data
+      0x00,                      // stream id 0
+      0x00,                      // video
+      0x04, 'M', 'P', 'N', 'G',  // fourcc
+      0x00,                      // time base index 0
+      0x07,                      // msb pts shift
+      0x01,                      // maximum pts distance
+      0x00,                      // decode delay
+      0x00,                      // stream flags
+      0x00,                      // no codec-specific data
   };
   put_v(p, config.width);
   put_v(p, config.height);
-  p.insert(p.end(), {0x01, 0x01,   // sample aspect 1:1
-                     0x00});       // colour space type
+  p.insert(p.end(), {0x01, 0x01,  // sample aspect 1:1
+                     0x00});      // colour space type
   return p;
 }
 

@@ -16,9 +16,9 @@ struct NutError {
   };
 
   Kind kind;
-  std::string message;          // InvalidConfig only
-  std::filesystem::path path;   // Open and Write
-  std::string system_error;     // Open and Write: the system error's text
+  std::string message;         // InvalidConfig only
+  std::filesystem::path path;  // Open and Write
+  std::string system_error;    // Open and Write: the system error's text
 
   static NutError invalid_config(std::string_view message);
   static NutError open(std::filesystem::path path, std::string system_error);

@@ -35,8 +35,7 @@ NutWriter::NutWriter(std::filesystem::path path, const NutConfig& config, int fd
       out_(fd, WRITE_BUFFER_BYTES),
       frame_bytes_(frame_bytes) {}
 
-Result<NutWriter, NutError> NutWriter::create(std::filesystem::path path,
-                                              const NutConfig& config) {
+Result<NutWriter, NutError> NutWriter::create(std::filesystem::path path, const NutConfig& config) {
   if (config.width == 0 || config.height == 0) {
     return Err(NutError::invalid_config(kNutZeroGeometry));
   }
@@ -66,8 +65,7 @@ Result<NutWriter, NutError> NutWriter::create(std::filesystem::path path,
   NutWriter writer(std::move(path), config, fd, pixels * 3);
   std::vector<uint8_t> headers(NUT_FILE_ID.begin(), NUT_FILE_ID.end());
   std::vector<uint8_t> main = encode_packet(kNutMainStartcode, main_header_payload(config));
-  std::vector<uint8_t> stream =
-      encode_packet(kNutStreamStartcode, stream_header_payload(config));
+  std::vector<uint8_t> stream = encode_packet(kNutStreamStartcode, stream_header_payload(config));
   headers.insert(headers.end(), main.begin(), main.end());
   headers.insert(headers.end(), stream.begin(), stream.end());
   writer.last_syncpoint_pos_ = headers.size();
@@ -82,12 +80,12 @@ Result<Unit, NutError> NutWriter::write_frame(uint64_t pts, std::span<const uint
   if (broken_) return Err(write_error(*broken_));
 
   uint64_t distance = saturating_sub(out_.position(), last_syncpoint_pos_);
-  uint64_t reach = saturating_add(saturating_add(distance, data.size()),
-                                  kSyncpointFrameAllowanceBytes);
+  uint64_t reach =
+      saturating_add(saturating_add(distance, data.size()), kSyncpointFrameAllowanceBytes);
   if (reach > SYNCPOINT_SPACING_BYTES) {
     uint64_t before = out_.position();
-    auto written = write_or_take_back(
-        encode_packet(kNutSyncpointStartcode, syncpoint_payload(pts)), before);
+    auto written =
+        write_or_take_back(encode_packet(kNutSyncpointStartcode, syncpoint_payload(pts)), before);
     if (!written) return written;
     last_syncpoint_pos_ = before;
   }

@@ -51,20 +51,13 @@ uint8_t* put_png_chunk(uint8_t* out, const char (&type)[5], std::span<const uint
 
 std::string zlib_status_name(int status) {
   switch (status) {
-    case Z_NEED_DICT:
-      return "Z_NEED_DICT";
-    case Z_ERRNO:
-      return "Z_ERRNO";
-    case Z_STREAM_ERROR:
-      return "Z_STREAM_ERROR";
-    case Z_DATA_ERROR:
-      return "Z_DATA_ERROR";
-    case Z_MEM_ERROR:
-      return "Z_MEM_ERROR";
-    case Z_BUF_ERROR:
-      return "Z_BUF_ERROR";
-    case Z_VERSION_ERROR:
-      return "Z_VERSION_ERROR";
+    case Z_NEED_DICT: return "Z_NEED_DICT";
+    case Z_ERRNO: return "Z_ERRNO";
+    case Z_STREAM_ERROR: return "Z_STREAM_ERROR";
+    case Z_DATA_ERROR: return "Z_DATA_ERROR";
+    case Z_MEM_ERROR: return "Z_MEM_ERROR";
+    case Z_BUF_ERROR: return "Z_BUF_ERROR";
+    case Z_VERSION_ERROR: return "Z_VERSION_ERROR";
   }
   return std::to_string(status);
 }

@@ -63,8 +63,8 @@ data_daemon_shared::Result<data_daemon_shared::Unit, std::string> start_detached
   if (rc != 0) return Err(system_error_text(rc));
   if (stack_bytes != 0) rc = pthread_attr_setstacksize(&attr, stack_bytes);
   if (rc == 0) rc = pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  auto start = std::make_unique<ThreadStart>(
-      ThreadStart{visible_thread_name(name), std::move(body)});
+  auto start =
+      std::make_unique<ThreadStart>(ThreadStart{visible_thread_name(name), std::move(body)});
   pthread_t thread;
   if (rc == 0) rc = pthread_create(&thread, &attr, thread_trampoline, start.get());
   pthread_attr_destroy(&attr);

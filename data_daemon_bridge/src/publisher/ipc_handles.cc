@@ -27,8 +27,8 @@ thread_local uint64_t IPC_HANDLES_BUILDS = 0;
 Result<ServiceName, PublisherError> service_name(std::string_view name) {
   auto result = ServiceName::create(name);
   if (!result) {
-    return Err(PublisherError{PublisherError::ServiceOpen{"invalid service name: " +
-                                                          result.error().text}});
+    return Err(PublisherError{
+        PublisherError::ServiceOpen{"invalid service name: " + result.error().text}});
   }
   return std::move(result).value();
 }
@@ -93,9 +93,8 @@ Result<QueryClient, PublisherError> open_query_client(const Node& node, std::str
                                                       uint64_t initial_max_slice_len) {
   auto service_name_result = service_name(name);
   if (!service_name_result) return Err(service_name_result.error());
-  auto service =
-      PortFactoryRequestResponse::open_or_create(node, service_name_result.value(),
-                                                 kQueryServiceSettings);
+  auto service = PortFactoryRequestResponse::open_or_create(node, service_name_result.value(),
+                                                            kQueryServiceSettings);
   if (!service) return Err(PublisherError{PublisherError::ServiceOpen{service.error().text}});
   auto client = service.value().client(initial_max_slice_len);
   if (!client) {
@@ -115,8 +114,8 @@ Result<IpcHandles, PublisherError> open_ipc_handles() {
 
   auto commands_name = service_name(kCommandsService);
   if (!commands_name) return Err(commands_name.error());
-  auto service = PortFactoryPublishSubscribe::open_or_create(
-      node.value(), commands_name.value(), kCommandsServiceSettings);
+  auto service = PortFactoryPublishSubscribe::open_or_create(node.value(), commands_name.value(),
+                                                             kCommandsServiceSettings);
   if (!service) return Err(PublisherError{PublisherError::ServiceOpen{service.error().text}});
 
   // A full subscriber buffer is waited out by publish_with_deadline, which can tell a daemon

@@ -26,8 +26,8 @@ PublishResult publish_envelope(const data_daemon_shared::Envelope& envelope) {
   auto bytes = data_daemon_shared::encode_envelope(envelope);
   if (!bytes) return Err(PublisherError{PublisherError::Codec{bytes.error()}});
   if (bytes.value().size() > MAX_ENVELOPE_BYTES) {
-    return Err(PublisherError{PublisherError::PayloadTooLarge{bytes.value().size(),
-                                                              MAX_ENVELOPE_BYTES}});
+    return Err(
+        PublisherError{PublisherError::PayloadTooLarge{bytes.value().size(), MAX_ENVELOPE_BYTES}});
   }
   return publish_command_bytes(bytes.value());
 }
@@ -77,9 +77,9 @@ PublishResult publish_with_deadline(const data_daemon_ipc::Publisher& publisher,
     std::this_thread::sleep_for(retry_interval);
   }
   const auto whole_seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout).count();
-  return Err(PublisherError{PublisherError::Send{
-      "no data-daemon command subscriber connected within " + std::to_string(whole_seconds) +
-      "s"}});
+  return Err(
+      PublisherError{PublisherError::Send{"no data-daemon command subscriber connected within " +
+                                          std::to_string(whole_seconds) + "s"}});
 }
 
 FullBufferWaitCounts full_buffer_wait_counts() {

@@ -8,9 +8,9 @@
 #include <variant>
 #include <vector>
 
+#include "concurrency/channel.h"
 #include "data_daemon_shared/envelope.h"
 #include "data_daemon_shared/result.h"
-#include "concurrency/channel.h"
 
 namespace data_daemon_bridge {
 

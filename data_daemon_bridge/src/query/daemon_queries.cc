@@ -4,10 +4,10 @@
 #include <string_view>
 #include <utility>
 
+#include "clock/publish_clock.h"
 #include "data_daemon_shared/query.h"
 #include "events/events.h"
 #include "publisher/ipc_handles_cell.h"
-#include "clock/publish_clock.h"
 #include "query/query_timeout.h"
 
 namespace data_daemon_bridge {

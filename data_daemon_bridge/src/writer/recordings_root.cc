@@ -26,8 +26,7 @@ std::optional<std::string> spool_root() {
 }
 
 std::optional<std::string> spool_dir_for_stream(std::string_view robot_id, int64_t robot_instance,
-                                                std::string_view data_type,
-                                                std::string_view name) {
+                                                std::string_view data_type, std::string_view name) {
   std::optional<std::string> dir = spool_root();
   if (!dir) return std::nullopt;
   const std::string instance = std::to_string(robot_instance);

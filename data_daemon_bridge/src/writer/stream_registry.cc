@@ -12,9 +12,7 @@ namespace {
 // the inherited one must not be touched; the new cell keeps a pointer to it so that it stays
 // reachable (and leak checkers stay quiet).
 struct RegistryCell {
-  RegistryCell(uint32_t pid, RegistryCell* inherited) : inherited(inherited) {
-    registry.pid = pid;
-  }
+  RegistryCell(uint32_t pid, RegistryCell* inherited) : inherited(inherited) { registry.pid = pid; }
   std::mutex mutex;
   StreamRegistry registry;  // guarded by mutex, except pid, which never changes
   RegistryCell* const inherited;
@@ -32,7 +30,7 @@ StreamRegistryGuard lock_stream_registry() {
   while (cell == nullptr || cell->registry.pid != pid) {
     auto* created = new RegistryCell(pid, cell);
     if (STREAMS.compare_exchange_strong(cell, created, std::memory_order_acq_rel,
-                                             std::memory_order_acquire)) {
+                                        std::memory_order_acquire)) {
       cell = created;
       break;
     }

@@ -20,20 +20,20 @@
 namespace data_daemon_bridge {
 
 struct StreamState {
-  std::optional<int64_t> pts_origin_us;   // capture time (µs) that maps to PTS 0 in the chunk
-  std::optional<uint64_t> last_pts_us;    // PTS of the last frame written into the open chunk
-  std::optional<uint64_t> last_step_us;   // last PTS step <= PTS_MAX_STEP_US; survives chunks
-  std::string spool_dir;                  // the stream directory, fixed at creation
+  std::optional<int64_t> pts_origin_us;      // capture time (µs) that maps to PTS 0 in the chunk
+  std::optional<uint64_t> last_pts_us;       // PTS of the last frame written into the open chunk
+  std::optional<uint64_t> last_step_us;      // last PTS step <= PTS_MAX_STEP_US; survives chunks
+  std::string spool_dir;                     // the stream directory, fixed at creation
   std::vector<int64_t> frame_timestamps_ns;  // per frame in the open chunk: capture time
   std::vector<double> frame_timestamps_s;    // per frame: capture time in seconds
   std::vector<uint32_t> frame_offsets_us;    // per frame: publish time minus chunk start
-  std::optional<NutWriter> chunk;         // the open chunk file
-  int64_t chunk_start_ns = 0;             // start of the open (or last opened) chunk
-  int64_t writer_thread_id = 0;           // thread that opened the chunk
-  FrameLayout layout;                     // geometry and dtype of the chunk's frames
-  uint32_t frame_count = 0;               // frames in the open chunk, saturating
-  bool written_since_sweep = false;       // set per written frame, cleared by the idle sweep
-  bool pts_warned = false;                // the PTS warning was given for the open chunk
+  std::optional<NutWriter> chunk;            // the open chunk file
+  int64_t chunk_start_ns = 0;                // start of the open (or last opened) chunk
+  int64_t writer_thread_id = 0;              // thread that opened the chunk
+  FrameLayout layout;                        // geometry and dtype of the chunk's frames
+  uint32_t frame_count = 0;                  // frames in the open chunk, saturating
+  bool written_since_sweep = false;          // set per written frame, cleared by the idle sweep
+  bool pts_warned = false;                   // the PTS warning was given for the open chunk
 };
 
 // The registry's value: the state behind its own mutex. Only the writer thread locks it, never

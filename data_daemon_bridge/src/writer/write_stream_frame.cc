@@ -9,9 +9,9 @@
 #include "port/thread_id.h"
 #include "writer/recordings_root.h"
 #include "writer/saturating.h"
+#include "writer/seal_chunk.h"
 #include "writer/stream_key.h"
 #include "writer/stream_registry.h"
-#include "writer/seal_chunk.h"
 #include "writer/stream_state.h"
 #include "writer/video_records.h"
 
@@ -58,14 +58,14 @@ uint64_t frame_pts(StreamState& state, const FrameMeta& frame) {
   if (!state.last_pts_us) return pts;
   const uint64_t last = *state.last_pts_us;
   if (pts <= last) {
-    const uint64_t step =
-        state.last_step_us ? std::clamp(*state.last_step_us, PTS_MIN_STEP_US, PTS_MAX_STEP_US)
-                           : PTS_MIN_STEP_US;
+    const uint64_t step = state.last_step_us
+                              ? std::clamp(*state.last_step_us, PTS_MIN_STEP_US, PTS_MAX_STEP_US)
+                              : PTS_MIN_STEP_US;
     if (!state.pts_warned) {
       state.pts_warned = true;
       const int64_t origin = state.pts_origin_us.value_or(0);
-      const int64_t behind = static_cast<int64_t>(static_cast<uint64_t>(origin) + last -
-                                                  static_cast<uint64_t>(ts_us));
+      const int64_t behind =
+          static_cast<int64_t>(static_cast<uint64_t>(origin) + last - static_cast<uint64_t>(ts_us));
       emit_event(EventLevel::Warn, kWriterLogTarget,
                  "video frame timestamp did not advance past the previous frame's PTS; "
                  "synthesizing step (logged once per chunk)",
@@ -96,10 +96,9 @@ bool open_chunk(StreamState& state, const FrameMeta& frame) {
                                                    .time_base_num = 1,
                                                    .time_base_den = 1'000'000});
   if (!created.ok()) {
-    emit_event(EventLevel::Warn, kWriterLogTarget, "failed to open NUT chunk; dropping frame",
-               {{"error", nut_error_text(created.error())},
-                {"sensor_name", frame.name},
-                {"path", path}});
+    emit_event(
+        EventLevel::Warn, kWriterLogTarget, "failed to open NUT chunk; dropping frame",
+        {{"error", nut_error_text(created.error())}, {"sensor_name", frame.name}, {"path", path}});
     return false;
   }
   state.chunk.emplace(std::move(created).value());
@@ -120,8 +119,8 @@ std::vector<Envelope> write_locked(StreamState& state, const FrameMeta& frame,
                                    std::span<const uint8_t> png) {
   std::vector<Envelope> records;
   auto seal_into_records = [&] {
-    if (auto record = seal_chunk(state, frame.robot_id, frame.robot_instance, frame.data_type,
-                                 frame.name)) {
+    if (auto record =
+            seal_chunk(state, frame.robot_id, frame.robot_instance, frame.data_type, frame.name)) {
       records.push_back(std::move(*record));
     }
   };

@@ -6,8 +6,8 @@
 #include <variant>
 #include <vector>
 
-#include "data_daemon_shared/result.h"
 #include "concurrency/channel.h"
+#include "data_daemon_shared/result.h"
 #include "writer/frame_meta.h"
 #include "writer/pixel_bytes.h"
 

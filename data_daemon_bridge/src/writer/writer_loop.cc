@@ -5,18 +5,18 @@
 #include <algorithm>
 #include <variant>
 
+#include "clock/publish_clock.h"
 #include "data_daemon_shared/spool.h"
 #include "events/events.h"
-#include "clock/publish_clock.h"
 #include "writer/png_workers.h"
 #include "writer/recordings_root.h"
 #include "writer/saturating.h"
+#include "writer/seal_chunk.h"
 #include "writer/stream_key.h"
 #include "writer/stream_registry.h"
-#include "writer/seal_chunk.h"
 #include "writer/stream_state.h"
-#include "writer/write_stream_frame.h"
 #include "writer/video_records.h"
+#include "writer/write_stream_frame.h"
 
 namespace data_daemon_bridge {
 
@@ -129,8 +129,7 @@ void WriterLoop::drain_window() {
 
 void WriterLoop::write_pending(PendingFrame frame, PngOutcome outcome) {
   if (!outcome.ok()) {
-    emit_event(EventLevel::Warn, kWriterLogTarget,
-               "failed to compress video frame; dropping frame",
+    emit_event(EventLevel::Warn, kWriterLogTarget, "failed to compress video frame; dropping frame",
                {{"error", outcome.error().reason}, {"sensor_name", frame.meta.name}});
     return;
   }
@@ -142,17 +141,17 @@ void WriterLoop::serve_flush(FlushSource barrier) {
   std::vector<std::pair<std::string, std::shared_ptr<SharedStream>>> streams;
   {
     auto registry = lock_stream_registry();
-    streams = take_streams(*registry, stream_keys_with_prefix(
-                                          *registry, source_key(barrier.robot_id,
-                                                                barrier.robot_instance)));
+    streams = take_streams(
+        *registry,
+        stream_keys_with_prefix(*registry, source_key(barrier.robot_id, barrier.robot_instance)));
   }
   for (auto& [key, stream] : streams) {
     StreamKeyParts parts = parse_stream_key(key);
     std::optional<data_daemon_shared::Envelope> record;
     {
       std::lock_guard lock(stream->mutex);
-      record = seal_chunk(stream->state, barrier.robot_id, barrier.robot_instance,
-                          parts.data_type, parts.name);
+      record = seal_chunk(stream->state, barrier.robot_id, barrier.robot_instance, parts.data_type,
+                          parts.name);
     }
     if (record) send_video_record(std::move(*record));
   }
@@ -172,8 +171,8 @@ void WriterLoop::serve_cancel(CancelSource barrier) {
     auto registry = lock_stream_registry();
     // The states end right here, under the registry lock: an open chunk is neither finished nor
     // announced; its buffered bytes are written out and its file, closed, stays on disk.
-    std::vector<std::string> keys = stream_keys_with_prefix(
-        *registry, source_key(barrier.robot_id, barrier.robot_instance));
+    std::vector<std::string> keys =
+        stream_keys_with_prefix(*registry, source_key(barrier.robot_id, barrier.robot_instance));
     for (const std::string& key : keys) registry->streams.erase(key);
   }
   (void)barrier.reply.send(data_daemon_shared::Unit{});  // a waiter that is gone changes nothing
@@ -195,8 +194,8 @@ void WriterLoop::idle_sweep() {
       const bool written = std::exchange(state.written_since_sweep, false);
       if (state.chunk && !written &&
           saturating_sub(now, state.chunk_start_ns) >= CHUNK_MAX_SPAN_NS) {
-        record = seal_chunk(state, parts.robot_id, parts.robot_instance, parts.data_type,
-                            parts.name);
+        record =
+            seal_chunk(state, parts.robot_id, parts.robot_instance, parts.data_type, parts.name);
       }
     }
     if (record) send_video_record(std::move(*record));

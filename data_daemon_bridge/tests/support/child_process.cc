@@ -82,8 +82,8 @@ std::optional<std::string> ChildProcess::read_line(std::chrono::milliseconds lim
 bool ChildProcess::wait_for_line(const std::string& line, std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
   while (Clock::now() < deadline) {
-    auto got = read_line(std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - Clock::now()));
+    auto got =
+        read_line(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
     if (!got) return false;
     if (*got == line) return true;
   }

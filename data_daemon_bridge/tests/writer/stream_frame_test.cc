@@ -6,12 +6,12 @@
 
 #include "chunk_reader.h"
 #include "nut_writer/nut_format.h"
-#include "support/event_capture.h"
 #include "port/thread_id.h"
+#include "support/event_capture.h"
 #include "test_support.h"
+#include "writer/seal_chunk.h"
 #include "writer/stream_key.h"
 #include "writer/stream_registry.h"
-#include "writer/seal_chunk.h"
 #include "writer/stream_state.h"
 #include "writer/write_stream_frame.h"
 #include "writer/writer_test_support.h"
@@ -105,9 +105,9 @@ TEST_F(StreamFrame, FirstFrameOpensAChunkThatTheSealAnnounces) {
   EXPECT_DOUBLE_EQ(chunk.frame_timestamps_s[1], static_cast<double>(kT0 + 33'333'000) / 1e9);
   EXPECT_EQ(chunk.frame_offsets_us, (std::vector<uint32_t>{0, 10'000, 20'000}));
 
-  const fs::path file = stream_dir("r", 1, "RGB_IMAGES", "announce") /
-                        ("chunk_" + std::to_string(kT0) + "_" +
-                         std::to_string(port::current_thread_id()) + ".nut");
+  const fs::path file =
+      stream_dir("r", 1, "RGB_IMAGES", "announce") /
+      ("chunk_" + std::to_string(kT0) + "_" + std::to_string(port::current_thread_id()) + ".nut");
   ASSERT_TRUE(fs::exists(file));
   EXPECT_EQ(fs::file_size(file), chunk.bytes_written);
   EXPECT_EQ(frame_pts(file), (std::vector<uint64_t>{0, 33'333, 66'666}));
@@ -145,7 +145,8 @@ TEST_F(StreamFrame, PtsFollowsCaptureTimeAndIsSynthesisedWhenItDoesNotAdvance) {
   };
   for (const auto& c : cases) {
     for (size_t k = 0; k < c.timestamps_ns.size(); ++k) {
-      write_stream_frame(frame_meta(c.name, kT0 + static_cast<int64_t>(k), c.timestamps_ns[k]), kPng);
+      write_stream_frame(frame_meta(c.name, kT0 + static_cast<int64_t>(k), c.timestamps_ns[k]),
+                         kPng);
     }
     ASSERT_TRUE(seal(c.name).has_value()) << c.name;
     auto files = chunk_files(stream_dir("r", 1, "RGB_IMAGES", c.name));
@@ -305,8 +306,8 @@ TEST_F(StreamFrame, OnAFullFileSystemFramesAndChunksAreDroppedWithWarningsAndThe
   write_stream_frame(frame_meta("full", kT0, 0), huge);
   write_stream_frame(frame_meta("full", kT0 + 1'000, 1'000), kPng);  // stays buffered
   EXPECT_FALSE(seal("full").has_value());
-  EXPECT_EQ(count_events(events, "failed to write video frame to NUT chunk; dropping frame",
-                         "full"), 1u);
+  EXPECT_EQ(
+      count_events(events, "failed to write video frame to NUT chunk; dropping frame", "full"), 1u);
   EXPECT_EQ(count_events(events, "failed to finalise NUT chunk; dropping chunk", "full"), 1u);
   EXPECT_TRUE(records.take().empty());
 

@@ -8,7 +8,11 @@ namespace {
 using namespace std::string_literals;
 
 TEST(StreamKey, SourceKeyPrefixesOnlyItsOwnInstance) {
-  EXPECT_EQ(stream_key("r", 1, "RGB_IMAGES", "cam"), "r\0"s "1\0"s "RGB_IMAGES\0"s "cam");
+  EXPECT_EQ(stream_key("r", 1, "RGB_IMAGES", "cam"),
+            "r\0"s
+            "1\0"s
+            "RGB_IMAGES\0"s
+            "cam");
   EXPECT_EQ(source_key("r", -5), "r\0-5\0"s);
   EXPECT_TRUE(stream_key("r", 1, "RGB_IMAGES", "cam").starts_with(source_key("r", 1)));
   EXPECT_FALSE(stream_key("r", 12, "RGB_IMAGES", "cam").starts_with(source_key("r", 1)));

@@ -46,8 +46,8 @@ TEST(StreamRegistry, CollectsTheStreamsOfOneSource) {
   keys.push_back(stream_key("collect", 1, "RGB_IMAGES", "gone"));
   EXPECT_EQ(names_of(take_streams(*registry, keys)), (std::vector<std::string>{"a", "b"}));
   EXPECT_TRUE(stream_keys_with_prefix(*registry, source_key("collect", 1)).empty());
-  EXPECT_EQ(names_of(take_streams(*registry, stream_keys_with_prefix(
-                                                 *registry, source_key("collect", 12)))),
+  EXPECT_EQ(names_of(take_streams(*registry,
+                                  stream_keys_with_prefix(*registry, source_key("collect", 12)))),
             (std::vector<std::string>{"c"}));
 }
 

@@ -30,12 +30,12 @@ TEST(VideoHeartbeat, AtMostOnePerSourcePerHundredMilliseconds) {
     int64_t at;
     bool sends;
   } calls[] = {
-      {kT0, true},                       // the first call of a source
-      {kT0 + 99'999'999, false},         // inside the window
-      {kT0 + 100'000'000, true},         // exactly one interval later
-      {kT0 + 150'000'000, false},        // the window runs from the last heartbeat sent
-      {kT0 + 99'999'999, true},          // before the last one: the clock stepped back
-      {kT0 + 150'000'000, false},        // ... and that one is the new reference
+      {kT0, true},                 // the first call of a source
+      {kT0 + 99'999'999, false},   // inside the window
+      {kT0 + 100'000'000, true},   // exactly one interval later
+      {kT0 + 150'000'000, false},  // the window runs from the last heartbeat sent
+      {kT0 + 99'999'999, true},    // before the last one: the clock stepped back
+      {kT0 + 150'000'000, false},  // ... and that one is the new reference
       {kT0 + 199'999'999, true},
   };
   std::vector<int64_t> expected;

@@ -8,10 +8,10 @@
 #include <thread>
 
 #include "chunk_reader.h"
-#include "data_daemon_shared/spool.h"
-#include "support/event_capture.h"
-#include "png/png_encoder.h"
 #include "clock/publish_clock.h"
+#include "data_daemon_shared/spool.h"
+#include "png/png_encoder.h"
+#include "support/event_capture.h"
 #include "test_support.h"
 #include "writer/png_workers.h"
 #include "writer/stream_key.h"
@@ -140,8 +140,8 @@ TEST_F(WriterLoopTest, FrameOfTheWrongSizeIsDroppedAndTheNextGoesOn) {
   overflowing.meta.layout = {4'294'967'295u, 4'294'967'295u, FrameDtype::DepthF32};
   ASSERT_FALSE(enqueue_writer_job(*queue, std::move(short_frame)));
   ASSERT_FALSE(enqueue_writer_job(*queue, std::move(overflowing)));
-  ASSERT_FALSE(enqueue_writer_job(*queue, video_frame("size", "cam", now(), 2, 2,
-                                                      FrameDtype::Rgb8, 2)));
+  ASSERT_FALSE(
+      enqueue_writer_job(*queue, video_frame("size", "cam", now(), 2, 2, FrameDtype::Rgb8, 2)));
   serve_barrier<FlushSource>(*queue, loop, "size");
 
   std::vector<testing::CapturedEvent> warnings;
@@ -182,8 +182,8 @@ TEST_F(WriterLoopTest, PngsFinishingOutOfOrderAreWrittenInArrivalOrder) {
   WriterLoop loop(queue, png.queue);
   const int64_t t = now();
   for (uint32_t k = 0; k < 2; ++k) {
-    ASSERT_FALSE(enqueue_writer_job(
-        *queue, video_frame("order", "cam", t + k, 2, 2, FrameDtype::Rgb8, k)));
+    ASSERT_FALSE(
+        enqueue_writer_job(*queue, video_frame("order", "cam", t + k, 2, 2, FrameDtype::Rgb8, k)));
   }
   loop.iterate();
   loop.iterate();
@@ -212,8 +212,8 @@ TEST_F(WriterLoopTest, AtMostEightFramesAreInFlight) {
   ManualPngThreads png;
   WriterLoop loop(queue, png.queue);
   for (uint32_t k = 0; k < 9; ++k) {
-    ASSERT_FALSE(enqueue_writer_job(
-        *queue, video_frame("window", "cam", now(), 2, 2, FrameDtype::Rgb8, k)));
+    ASSERT_FALSE(
+        enqueue_writer_job(*queue, video_frame("window", "cam", now(), 2, 2, FrameDtype::Rgb8, k)));
   }
   // The writer blocks on the oldest once the 8th job is out; the 9th frame stays queued.
   std::thread writer([&] {
@@ -244,10 +244,10 @@ TEST_F(WriterLoopTest, AtMostEightFramesAreInFlight) {
 TEST_F(WriterLoopTest, FailedCompressionDropsTheFrameWithAWarning) {
   ManualPngThreads png;
   WriterLoop loop(queue, png.queue);
-  ASSERT_FALSE(enqueue_writer_job(*queue, video_frame("failed", "cam", now(), 2, 2,
-                                                      FrameDtype::Rgb8, 1)));
-  ASSERT_FALSE(enqueue_writer_job(*queue, video_frame("failed", "cam", now(), 2, 2,
-                                                      FrameDtype::Rgb8, 2)));
+  ASSERT_FALSE(
+      enqueue_writer_job(*queue, video_frame("failed", "cam", now(), 2, 2, FrameDtype::Rgb8, 1)));
+  ASSERT_FALSE(
+      enqueue_writer_job(*queue, video_frame("failed", "cam", now(), 2, 2, FrameDtype::Rgb8, 2)));
   loop.iterate();
   loop.iterate();
   { PngJob lost = png.take(); }  // released unencoded: its slot learns the frame failed
@@ -288,12 +288,12 @@ TEST_F(WriterLoopTest, FlushSealsTheSourcesChunksAfterEveryEarlierFrame) {
 
   // Frames of another source queued before the barrier are written out first; that source's
   // chunk stays open.
-  ASSERT_FALSE(enqueue_writer_job(*queue, video_frame("other", "cam", now(), 2, 2,
-                                                      FrameDtype::Rgb8, 1)));
-  ASSERT_FALSE(enqueue_writer_job(*queue, video_frame("two", "a", now(), 2, 2,
-                                                      FrameDtype::Rgb8, 2)));
-  ASSERT_FALSE(enqueue_writer_job(*queue, video_frame("two", "b", now(), 2, 2,
-                                                      FrameDtype::Rgb8, 3)));
+  ASSERT_FALSE(
+      enqueue_writer_job(*queue, video_frame("other", "cam", now(), 2, 2, FrameDtype::Rgb8, 1)));
+  ASSERT_FALSE(
+      enqueue_writer_job(*queue, video_frame("two", "a", now(), 2, 2, FrameDtype::Rgb8, 2)));
+  ASSERT_FALSE(
+      enqueue_writer_job(*queue, video_frame("two", "b", now(), 2, 2, FrameDtype::Rgb8, 3)));
   serve_barrier<FlushSource>(*queue, loop, "two");
   auto kinds = record_kinds(records.take("two"));
   ASSERT_EQ(kinds.size(), 3u);
@@ -315,8 +315,8 @@ TEST_F(WriterLoopTest, FlushSealsTheSourcesChunksAfterEveryEarlierFrame) {
 TEST_F(WriterLoopTest, CancelKeepsTheFilesAndAnnouncesNothing) {
   WriterLoop loop(queue, spawn_png_workers(2));
   for (uint32_t k = 0; k < 3; ++k) {
-    ASSERT_FALSE(enqueue_writer_job(
-        *queue, video_frame("cancel", "cam", now(), 4, 4, FrameDtype::Rgb8, k)));
+    ASSERT_FALSE(
+        enqueue_writer_job(*queue, video_frame("cancel", "cam", now(), 4, 4, FrameDtype::Rgb8, k)));
   }
   serve_barrier<CancelSource>(*queue, loop, "cancel");
   EXPECT_TRUE(records.take("cancel").empty());
@@ -331,8 +331,8 @@ TEST_F(WriterLoopTest, CancelKeepsTheFilesAndAnnouncesNothing) {
   EXPECT_EQ(decoded.output.size(), 3u * 4 * 4 * 3);
 
   // A later frame of the same stream starts a new state and a new chunk.
-  ASSERT_FALSE(enqueue_writer_job(*queue, video_frame("cancel", "cam", now(), 4, 4,
-                                                      FrameDtype::Rgb8, 9)));
+  ASSERT_FALSE(
+      enqueue_writer_job(*queue, video_frame("cancel", "cam", now(), 4, 4, FrameDtype::Rgb8, 9)));
   serve_barrier<FlushSource>(*queue, loop, "cancel");
   auto chunks = testing::chunk_records(records.take("cancel"));
   ASSERT_EQ(chunks.size(), 1u);
@@ -375,8 +375,8 @@ TEST_F(WriterLoopTest, IdleSweepSealsOnlyUnfedChunksOldEnough) {
 TEST_F(WriterLoopTest, IdleWriterSweepsByItself) {
   WriterLoop loop(queue, nullptr);
   loop.start();
-  ASSERT_FALSE(enqueue_writer_job(*queue, video_frame("idle", "cam", now() - 10'000'000'000, 2,
-                                                      2, FrameDtype::Rgb8, 1)));
+  ASSERT_FALSE(enqueue_writer_job(
+      *queue, video_frame("idle", "cam", now() - 10'000'000'000, 2, 2, FrameDtype::Rgb8, 1)));
   std::vector<VideoChunkReady> sealed;
   EXPECT_TRUE(iterate_until(loop, [&] {
     sealed = testing::chunk_records(records.take("idle"));

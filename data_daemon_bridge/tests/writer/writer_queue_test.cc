@@ -97,7 +97,7 @@ TEST(WriterQueue, NoBudgetNeverStallsOnTheSpool) {
 }
 
 TEST(WriterQueue, FrameOverSpoolBudgetIsRejectedAfterTheStallWhileBarriersPass) {
-  WriterQueue queue(1);  // budget 512 MiB
+  WriterQueue queue(1);                            // budget 512 MiB
   store_spool_bytes(queue, queue.spool_budget());  // exactly at the budget counts as over
 
   std::atomic<bool> rejected{false};

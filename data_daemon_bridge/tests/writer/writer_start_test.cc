@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "chunk_reader.h"
+#include "clock/publish_clock.h"
 #include "concurrency/fork_child_handler.h"
 #include "port/thread.h"
-#include "clock/publish_clock.h"
 #include "support/event_capture.h"
 #include "support/forked_child.h"
 #include "test_support.h"
@@ -244,8 +244,7 @@ TEST_F(WriterStart, FailedForkHandlerRegistrationFallsBackToTheProcessId) {
         if (child == 0) {
           alarm(30);
           std::shared_ptr<WriterQueue> mine = get_or_spawn_writer();
-          _exit(mine.get() != inherited && mine == get_or_spawn_writer() &&
-                        flush_answered(*mine)
+          _exit(mine.get() != inherited && mine == get_or_spawn_writer() && flush_answered(*mine)
                     ? 0
                     : 1);
         }

@@ -65,14 +65,16 @@ std::vector<Envelope> RecordCapture::take() {
 std::vector<Envelope> RecordCapture::take(const std::string& robot_id) {
   std::vector<Envelope> kept;
   for (Envelope& record : take()) {
-    const std::string& owner = std::visit([](const auto& r) -> const std::string& {
-      if constexpr (requires { r.robot_id; }) {
-        return r.robot_id;
-      } else {
-        static const std::string none;
-        return none;
-      }
-    }, record);
+    const std::string& owner = std::visit(
+        [](const auto& r) -> const std::string& {
+          if constexpr (requires { r.robot_id; }) {
+            return r.robot_id;
+          } else {
+            static const std::string none;
+            return none;
+          }
+        },
+        record);
     if (owner == robot_id) kept.push_back(std::move(record));
   }
   return kept;

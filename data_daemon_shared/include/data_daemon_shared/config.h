@@ -22,9 +22,9 @@ namespace data_daemon_shared {
 // order of the profile keys and of the environment reads. Of these this module acts on
 // spool_limit alone; the daemon gives the others their meaning.
 struct DaemonConfig {
-  std::optional<int64_t> storage_limit;     // QSM_STORAGE_LIMIT, bytes
-  std::optional<int64_t> bandwidth_limit;   // QSM_BANDWIDTH_LIMIT, bytes
-  std::optional<int64_t> spool_limit;       // QSM_SPOOL_LIMIT, bytes
+  std::optional<int64_t> storage_limit;             // QSM_STORAGE_LIMIT, bytes
+  std::optional<int64_t> bandwidth_limit;           // QSM_BANDWIDTH_LIMIT, bytes
+  std::optional<int64_t> spool_limit;               // QSM_SPOOL_LIMIT, bytes
   std::optional<std::string> path_to_store_record;  // QSM_PATH_TO_STORE_RECORD
   std::optional<int64_t> num_threads;               // QSM_NUM_THREADS
   std::optional<bool> keep_wakelock_while_upload;   // QSM_KEEP_WAKELOCK_WHILE_UPLOAD
@@ -76,9 +76,10 @@ std::string profiles_dir(std::string_view home);
 // reaches into subdirectories, ".." out of the directory, and a leading "/" makes it absolute.
 Result<std::string, IoError> profile_path(std::string_view home, std::string_view name);
 
-// Without a name: default_config() (which throws where it does). With one: reads profile_path(home, name) once; a missing
-// file is ProfileNotFound, other read failures and non-UTF-8 content are Io; a text of only
-// White_Space gives every field absent; anything else goes to daemon_config_from_yaml.
+// Without a name: default_config() (which throws where it does). With one: reads profile_path(home,
+// name) once; a missing file is ProfileNotFound, other read failures and non-UTF-8 content are Io;
+// a text of only White_Space gives every field absent; anything else goes to
+// daemon_config_from_yaml.
 Result<DaemonConfig, ConfigError> load_profile(std::string_view home,
                                                std::optional<std::string_view> name);
 

@@ -29,13 +29,28 @@ class [[nodiscard]] Result {
   explicit operator bool() const { return ok(); }
 
   // REQUIRES: ok()
-  T& value() & { assert(ok()); return std::get<0>(state_); }
-  const T& value() const& { assert(ok()); return std::get<0>(state_); }
-  T&& value() && { assert(ok()); return std::get<0>(std::move(state_)); }
+  T& value() & {
+    assert(ok());
+    return std::get<0>(state_);
+  }
+  const T& value() const& {
+    assert(ok());
+    return std::get<0>(state_);
+  }
+  T&& value() && {
+    assert(ok());
+    return std::get<0>(std::move(state_));
+  }
 
   // REQUIRES: !ok()
-  E& error() & { assert(!ok()); return std::get<1>(state_); }
-  const E& error() const& { assert(!ok()); return std::get<1>(state_); }
+  E& error() & {
+    assert(!ok());
+    return std::get<1>(state_);
+  }
+  const E& error() const& {
+    assert(!ok());
+    return std::get<1>(state_);
+  }
 
  private:
   std::variant<T, E> state_;

@@ -32,9 +32,10 @@ IpcResult<Unit> ipc_call(Call call) {
 
 // Sole owner of one binding object, released with Drop when the handle goes.
 //
-// keep_forever() keeps the object unreleased for the rest of the process instead: no iceoryx2 Drop runs and nothing in shared memory or in
-// the node's files changes. A forked child uses it for everything it inherited, since a release
-// there would tear down the parent's node, services and ports.
+// keep_forever() keeps the object unreleased for the rest of the process instead: no iceoryx2 Drop
+// runs and nothing in shared memory or in the node's files changes. A forked child uses it for
+// everything it inherited, since a release there would tear down the parent's node, services and
+// ports.
 template <class T, void (*Drop)(T*)>
 class Handle {
  public:

@@ -97,9 +97,8 @@ uint64_t ddb_ipc_port_factory_publish_subscribe_number_of_subscribers(
 
 /* Allocation strategy Static: no loan longer than initial_max_slice_len ever succeeds. */
 int32_t ddb_ipc_publisher_create(const ddb_ipc_port_factory_publish_subscribe* factory,
-                                 uint64_t initial_max_slice_len,
-                                 int32_t unable_to_deliver_strategy, ddb_ipc_publisher** out,
-                                 ddb_ipc_error* error);
+                                 uint64_t initial_max_slice_len, int32_t unable_to_deliver_strategy,
+                                 ddb_ipc_publisher** out, ddb_ipc_error* error);
 void ddb_ipc_publisher_drop(ddb_ipc_publisher* publisher);
 
 /* loan_slice_uninit: *payload receives the sample's `len` writable bytes in shared memory,

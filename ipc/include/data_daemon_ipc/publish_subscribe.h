@@ -64,9 +64,8 @@ class Subscriber : public Handle<ddb_ipc_subscriber, &ddb_ipc_subscriber_drop> {
   IpcResult<std::optional<Sample>> receive() const;
 };
 
-class PortFactoryPublishSubscribe
-    : public Handle<ddb_ipc_port_factory_publish_subscribe,
-                    &ddb_ipc_port_factory_publish_subscribe_drop> {
+class PortFactoryPublishSubscribe : public Handle<ddb_ipc_port_factory_publish_subscribe,
+                                                  &ddb_ipc_port_factory_publish_subscribe_drop> {
  public:
   using Handle::Handle;
   // The existing service, or one created with these settings (applied in field order).

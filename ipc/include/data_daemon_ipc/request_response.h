@@ -88,9 +88,8 @@ class Server : public Handle<ddb_ipc_server, &ddb_ipc_server_drop> {
   IpcResult<std::optional<ActiveRequest>> receive() const;
 };
 
-class PortFactoryRequestResponse
-    : public Handle<ddb_ipc_port_factory_request_response,
-                    &ddb_ipc_port_factory_request_response_drop> {
+class PortFactoryRequestResponse : public Handle<ddb_ipc_port_factory_request_response,
+                                                 &ddb_ipc_port_factory_request_response_drop> {
  public:
   using Handle::Handle;
   // The existing service, or one created with these settings (applied in field order).

@@ -4,14 +4,14 @@
 // purpose, with the interpreter lock held or released.
 #include <string>
 
-#include "lib/boundary.h"
 #include "data_daemon_shared/panic.h"
+#include "lib/boundary.h"
 
 namespace {
 
 using data_daemon_bridge::at_boundary;
-using data_daemon_shared::panic;
 using data_daemon_bridge::without_gil;
+using data_daemon_shared::panic;
 
 // panic_without_gil(text): panics with text inside a body that runs with the lock released.
 PyObject* panic_without_gil(PyObject*, PyObject* text) noexcept {
@@ -48,7 +48,14 @@ PyMethodDef methods[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "_bridge_test_hooks", nullptr, 0, methods, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "_bridge_test_hooks",
+    nullptr,
+    0,
+    methods,
+    nullptr,
+    nullptr,
+    nullptr,
     nullptr,
 };
 
