@@ -1,6 +1,7 @@
 // The image format's checksum: CRC-32 with the reflected polynomial 0xEDB88320, register preset
-// to 0xFFFFFFFF and inverted at the end. It is the checksum zlib's crc32() computes, and zlib,
-// which the encoder links anyway, does the work: several bytes a step instead of one.
+// to 0xFFFFFFFF and inverted at the end. It is the checksum zlib's crc32() computes; long parts
+// are folded with the processor's carry-less multiply where it has one (port/crc32_update.h),
+// the rest go to zlib, which the encoder links anyway.
 #pragma once
 
 #include <cstdint>
