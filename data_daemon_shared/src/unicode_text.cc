@@ -7,21 +7,7 @@
 
 namespace data_daemon_shared {
 
-namespace {
-
-// One decoded character and the number of bytes it took. When the bytes are not well-formed,
-// valid is false and length covers the maximal ill-formed subpart (at least one byte): the
-// bytes that began a well-formed sequence before it broke off.
-struct Decoded {
-  char32_t c;
-  size_t length;
-  bool valid;
-};
-
-// The character at the start of text, by the well-formed byte sequences of UTF-8 (no overlong
-// forms, no surrogates, nothing past U+10FFFF).
-// REQUIRES: !text.empty()
-Decoded decode_any(std::string_view text) {
+Utf8Char decode_utf8_char(std::string_view text) {
   const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
   const uint8_t b0 = byte(0);
   if (b0 < 0x80) return {b0, 1, true};
@@ -50,15 +36,17 @@ Decoded decode_any(std::string_view text) {
   return {c, length, true};
 }
 
-std::optional<Decoded> decode(std::string_view text) {
-  const Decoded d = decode_any(text);
+namespace {
+
+std::optional<Utf8Char> decode(std::string_view text) {
+  const Utf8Char d = decode_utf8_char(text);
   if (!d.valid) return std::nullopt;
   return d;
 }
 
 // The start of the last character of text, if it is well-formed.
 // REQUIRES: !text.empty()
-std::optional<Decoded> decode_last(std::string_view text) {
+std::optional<Utf8Char> decode_last(std::string_view text) {
   size_t start = text.size() - 1;
   while (start > 0 && text.size() - start < 4 && (static_cast<uint8_t>(text[start]) & 0xC0) == 0x80)
     --start;
@@ -142,7 +130,7 @@ std::string to_valid_utf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   while (!text.empty()) {
-    const Decoded d = decode_any(text);
+    const Utf8Char d = decode_utf8_char(text);
     out += d.valid ? text.substr(0, d.length) : "\xEF\xBF\xBD";  // U+FFFD
     text.remove_prefix(d.length);
   }

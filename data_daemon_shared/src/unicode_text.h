@@ -2,10 +2,24 @@
 // library: validity, White_Space trimming and the full lower-case mapping.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace data_daemon_shared {
+
+// One character at the start of a UTF-8 text and the number of bytes it took. When the bytes are
+// not well-formed, valid is false and length covers the maximal ill-formed subpart (at least one
+// byte): the bytes that began a well-formed sequence before it broke off.
+struct Utf8Char {
+  char32_t c;
+  size_t length;
+  bool valid;
+};
+
+// The character at the start of text, by the well-formed byte sequences of UTF-8 (no overlong
+// forms, no surrogates, nothing past U+10FFFF). REQUIRES: !text.empty()
+Utf8Char decode_utf8_char(std::string_view text);
 
 // True when text is well-formed UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
 // The one check for both the configuration's texts and the wire format's (postcard.h).

@@ -4,18 +4,48 @@
 
 namespace data_daemon_bridge {
 
-std::string event_line(const Event& event) {
+namespace {
+
+void append_field(std::string& line, const EventField& field) {
+  line += ' ';
+  line += field.name;
+  line += '=';
+  line += data_daemon_shared::quoted(field.value);
+}
+
+}  // namespace
+
+std::string event_line(const Event& event, size_t max_bytes) {
+  constexpr std::string_view kCutMark = "...";
   std::string line(event_level_name(event.level));
   line += ' ';
   line += event.target;
   line += ": ";
   line += event.message;
-  for (const EventField& field : event.fields) {
-    line += ' ';
-    line += field.name;
-    line += '=';
-    line += data_daemon_shared::quoted(field.value);
+  const size_t head_size = line.size();
+  for (const EventField& field : event.fields) append_field(line, field);
+  if (line.size() < max_bytes) {
+    line += '\n';
+    return line;
   }
+  // Too long: the fields that fit whole before the mark, then the start of the next value.
+  line.resize(head_size);
+  const size_t limit = max_bytes - kCutMark.size() - 1;  // the mark and the newline follow
+  for (const EventField& field : event.fields) {
+    const size_t before = line.size();
+    append_field(line, field);
+    if (line.size() <= limit) continue;
+    line.resize(before);
+    if (before + field.name.size() + 4 <= limit) {  // ' ', the name, '="' and the closing '"'
+      line += ' ';
+      line += field.name;
+      line += "=\"";
+      (void)data_daemon_shared::append_escaped(line, field.value, limit - 1);
+      line += '"';
+    }
+    break;
+  }
+  line += kCutMark;
   line += '\n';
   return line;
 }
@@ -49,7 +79,7 @@ std::vector<std::string> EventFolder::accept(const Event& event,
     count_line(folding_.front(), lines);
     folding_.erase(folding_.begin());
   }
-  lines.push_back(event_line(event));
+  lines.push_back(event_line(event, max_line_bytes_));
   folding_.push_back({event.level, std::string(event.target), std::string(event.message), now});
   return lines;
 }
