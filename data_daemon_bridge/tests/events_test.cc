@@ -2,13 +2,21 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "events/event_lines.h"
+#include "events/stderr_file.h"
+#include "events/stderr_sink.h"
 
 namespace data_daemon_bridge {
 namespace {
@@ -16,43 +24,74 @@ namespace {
 using std::chrono::milliseconds;
 using Lines = std::vector<std::string>;
 
-// Points the process's stderr at a pipe for its lifetime, and reads what was written to it.
+// Points the process's stderr at a pipe for its lifetime, noted as the process's stderr, and
+// reads what the log's thread writes to it.
 class StderrPipe {
  public:
   StderrPipe() {
     EXPECT_EQ(pipe(fds_), 0);
     saved_ = dup(STDERR_FILENO);
     dup2(fds_[1], STDERR_FILENO);
+    note_stderr_file();
     fcntl(fds_[0], F_SETFL, O_NONBLOCK);
   }
   ~StderrPipe() {
     dup2(saved_, STDERR_FILENO);
+    note_stderr_file();
     close(saved_);
     close(fds_[0]);
     close(fds_[1]);
   }
 
+  // What was written, once the log's thread has written every line queued (bounded, so that a
+  // broken log fails the test instead of hanging it).
   std::string read_all() {
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds_[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    return out;
+    EXPECT_TRUE(wait_for_event_lines(std::chrono::seconds(10)));
+    while (read_some()) {
+    }
+    return std::exchange(read_, {});
   }
 
   // Fills the pipe until it takes no more.
   void fill() {
     fcntl(fds_[1], F_SETFL, O_NONBLOCK);
-    const std::string block(4096, 'x');
-    while (write(fds_[1], block.data(), block.size()) > 0) {
-    }
+    const std::string block(PIPE_BUF, 'x');
+    while (write(fds_[1], block.data(), block.size()) > 0) filled_ += block.size();
     fcntl(fds_[1], F_SETFL, 0);
   }
 
+  // Reads what fill() put in, keeping what the log's thread writes meanwhile.
+  void drain_filling() {
+    while (read_.size() < filled_) {
+      if (!read_some()) std::this_thread::sleep_for(milliseconds(1));
+    }
+    read_.erase(0, filled_);
+    filled_ = 0;
+  }
+
+  void close_reader() {
+    close(fds_[0]);
+    fds_[0] = -1;
+  }
+
  private:
+  bool read_some() {
+    char buf[4096];
+    const ssize_t n = fds_[0] < 0 ? -1 : read(fds_[0], buf, sizeof buf);
+    if (n <= 0) return false;
+    read_.append(buf, static_cast<size_t>(n));
+    return true;
+  }
+
   int fds_[2] = {-1, -1};
   int saved_ = -1;
+  size_t filled_ = 0;
+  std::string read_;
 };
+
+void warn(std::string_view message, std::vector<EventField> fields = {}) {
+  emit_event(EventLevel::Warn, "data_daemon_bridge::test", message, std::move(fields));
+}
 
 TEST(Events, AnInstalledSinkGetsEveryEventAndStderrNone) {
   std::vector<std::string> seen;
@@ -64,7 +103,7 @@ TEST(Events, AnInstalledSinkGetsEveryEventAndStderrNone) {
   });
   EXPECT_TRUE(event_sink_installed());
   EXPECT_TRUE(event_wanted(EventLevel::Debug));
-  emit_event(EventLevel::Warn, "data_daemon_bridge::test", "dropped", {{"error", "boom"}});
+  warn("dropped", {{"error", "boom"}});
   emit_event(EventLevel::Debug, "data_daemon_bridge::test", "plain");
   set_event_sink(nullptr);
   EXPECT_FALSE(event_sink_installed());
@@ -75,13 +114,13 @@ TEST(Events, AnInstalledSinkGetsEveryEventAndStderrNone) {
                       "WARN data_daemon_bridge::test dropped error=boom",
                       "DEBUG data_daemon_bridge::test plain error=-",
                   }));
-  EXPECT_EQ(stderr_pipe.read_all(), "");
+  warn("after the sink");
+  EXPECT_EQ(stderr_pipe.read_all(), "WARN data_daemon_bridge::test: after the sink\n");
 }
 
 TEST(Events, WithoutASinkWarnAndErrorGoToStderrAsLines) {
   StderrPipe stderr_pipe;
-  emit_event(EventLevel::Warn, "data_daemon_bridge::test", "chunk lost",
-             {{"sensor_name", "cam"}, {"error", "No space left on device"}});
+  warn("chunk lost", {{"sensor_name", "cam"}, {"error", "No space left on device"}});
   emit_event(EventLevel::Debug, "data_daemon_bridge::test", "never shown");
   emit_event(EventLevel::Error, "data_daemon_bridge::test", "thread not started",
              {{"error", "a\nb \"c\""}});
@@ -91,26 +130,121 @@ TEST(Events, WithoutASinkWarnAndErrorGoToStderrAsLines) {
             "ERROR data_daemon_bridge::test: thread not started error=\"a\\nb \\\"c\\\"\"\n");
 }
 
-TEST(Events, AStderrThatTakesNothingIsSkippedAndTheLossCounted) {
+TEST(Events, AStderrThatTakesNothingHoldsNoEmitterUpAndTheLinesBeyondTheQueueAreCounted) {
   StderrPipe stderr_pipe;
   stderr_pipe.fill();
-  emit_event(EventLevel::Warn, "data_daemon_bridge::test", "first, unwritten");
-  emit_event(EventLevel::Warn, "data_daemon_bridge::test", "second, unwritten");
-  (void)stderr_pipe.read_all();
-  emit_event(EventLevel::Warn, "data_daemon_bridge::test", "third");
-  EXPECT_EQ(stderr_pipe.read_all(),
-            "WARN data_daemon_bridge::events: 2 event lines could not be written to stderr\n"
-            "WARN data_daemon_bridge::test: third\n");
+  // Distinct messages, so that none is folded: the first waits in the log's thread for room, the
+  // queue takes the next ones, and the rest are lost. Every call returns at once all the same.
+  const size_t emitted = kMaxQueuedEventLines + 40;
+  std::vector<std::string> messages;
+  for (size_t i = 0; i < emitted; ++i) messages.push_back("m" + std::to_string(i));
+  for (const std::string& message : messages) warn(message);
+  stderr_pipe.drain_filling();
+  ASSERT_TRUE(wait_for_event_lines(std::chrono::seconds(10)));
+  warn("last");
+
+  const std::string written = stderr_pipe.read_all();
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = written.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(written.substr(at, end - at));
+  }
+  ASSERT_GE(lines.size(), 3u) << written;
+  // The lines in the order emitted, from the first on, until the queue was full; then the count
+  // of those lost, ahead of the next line written.
+  const size_t kept = lines.size() - 2;
+  for (size_t i = 0; i < kept; ++i) {
+    EXPECT_EQ(lines[i], "WARN data_daemon_bridge::test: m" + std::to_string(i));
+  }
+  EXPECT_EQ(lines[kept], "WARN data_daemon_bridge::events: " + std::to_string(emitted - kept) +
+                             " event lines could not be written to stderr");
+  EXPECT_EQ(lines[kept + 1], "WARN data_daemon_bridge::test: last");
+  EXPECT_GE(kept, kMaxQueuedEventLines);
 }
 
-TEST(Events, ALineTooLongForOneAtomicWriteIsCut) {
+TEST(Events, LinesGoOnlyToTheFileThatIsTheProcesssStderr) {
+  StderrPipe noted;
+  // Descriptor 2 closed, then reopened on another file (a host that closed its stderr, whose next
+  // file took the descriptor): neither gets a line, and both losses are counted.
+  const int saved = dup(STDERR_FILENO);
+  close(STDERR_FILENO);
+  warn("while closed");
+  ASSERT_TRUE(wait_for_event_lines(std::chrono::seconds(10)));
+  char path[] = "/tmp/ddb-events-test-XXXXXX";
+  const int other = mkstemp(path);
+  ASSERT_EQ(other, STDERR_FILENO);
+  warn("into another file");
+  ASSERT_TRUE(wait_for_event_lines(std::chrono::seconds(10)));
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  warn("back");
+  EXPECT_EQ(noted.read_all(),
+            "WARN data_daemon_bridge::events: 2 event lines could not be written to stderr\n"
+            "WARN data_daemon_bridge::test: back\n");
+  struct stat other_file;
+  ASSERT_EQ(stat(path, &other_file), 0);
+  EXPECT_EQ(other_file.st_size, 0);
+  unlink(path);
+}
+
+TEST(Events, APipeNobodyReadsAnyMoreIsALossNeverASignal) {
+  // SIGPIPE at its default action, as in a host that never changed it: the process would end.
+  struct sigaction previous;
+  struct sigaction default_action = {};
+  default_action.sa_handler = SIG_DFL;
+  ASSERT_EQ(sigaction(SIGPIPE, &default_action, &previous), 0);
+  {
+    StderrPipe readerless;
+    readerless.close_reader();
+    warn("to nobody");
+    warn("to nobody either");
+    ASSERT_TRUE(wait_for_event_lines(std::chrono::seconds(10)));
+  }
   StderrPipe stderr_pipe;
-  emit_event(EventLevel::Warn, "data_daemon_bridge::test", "long",
-             {{"detail", std::string(20000, 'y')}});
+  warn("still here");
+  EXPECT_EQ(stderr_pipe.read_all(),
+            "WARN data_daemon_bridge::events: 2 event lines could not be written to stderr\n"
+            "WARN data_daemon_bridge::test: still here\n");
+  sigaction(SIGPIPE, &previous, nullptr);
+}
+
+TEST(Events, ALineTooLongForOneAtomicWriteIsCutBetweenCharactersWithItsQuoteClosed) {
+  StderrPipe stderr_pipe;
+  // Two-byte characters and escapes all the way, so that a cut at a byte count would split one.
+  std::string value;
+  while (value.size() < 20000) value += "\u00e9\n";
+  warn("long", {{"detail", value}, {"after", "x"}});
   const std::string written = stderr_pipe.read_all();
   ASSERT_GT(written.size(), 100u);
-  EXPECT_LE(written.size(), 4096u);
-  EXPECT_EQ(written.substr(written.size() - 4), "...\n");
+  EXPECT_LE(written.size(), static_cast<size_t>(PIPE_BUF));
+  EXPECT_EQ(written.substr(0, 42), "WARN data_daemon_bridge::test: long detail");
+  EXPECT_EQ(written.substr(written.size() - 5), "\"...\n");
+  const std::string cut = written.substr(43, written.size() - 43 - 4);
+  EXPECT_TRUE(cut.ends_with("\u00e9\"") || cut.ends_with("\\n\"")) << cut.substr(cut.size() - 8);
+  EXPECT_EQ(cut.find("after"), std::string::npos);
+}
+
+TEST(EventLines, ALongLineKeepsWholeFieldsThenCutsTheNextValueAtACharacter) {
+  // Uncut, "WARN t: m a="1234" b="éééé"" and its newline take 32 bytes.
+  const struct {
+    const char* b;
+    size_t max_bytes;
+    const char* line;
+  } cases[] = {
+      {"\u00e9\u00e9\u00e9\u00e9", 100, "WARN t: m a=\"1234\" b=\"\u00e9\u00e9\u00e9\u00e9\"\n"},
+      {"\u00e9\u00e9\u00e9\u00e9", 32, "WARN t: m a=\"1234\" b=\"\u00e9\u00e9\u00e9\u00e9\"\n"},
+      {"\u00e9\u00e9\u00e9\u00e9", 31, "WARN t: m a=\"1234\" b=\"\u00e9\u00e9\"...\n"},
+      {"\u00e9\u00e9\u00e9\u00e9", 30,
+       "WARN t: m a=\"1234\" b=\"\u00e9\"...\n"},                     // not half of one
+      {"\n\n\n\u00e9", 30, "WARN t: m a=\"1234\" b=\"\\n\"...\n"},    // nor half of an escape
+      {"\u00e9\u00e9\u00e9\u00e9", 26, "WARN t: m a=\"1234\"...\n"},  // no room for b's quotes
+      {"\u00e9\u00e9\u00e9\u00e9", 20, "WARN t: m a=\"12\"...\n"},
+  };
+  for (const auto& c : cases) {
+    const std::vector<EventField> fields = {{"a", "1234"}, {"b", c.b}};
+    const std::string line = event_line(Event{EventLevel::Warn, "t", "m", fields}, c.max_bytes);
+    EXPECT_EQ(line, c.line) << c.max_bytes;
+    EXPECT_LE(line.size(), c.max_bytes);
+  }
 }
 
 // A scenario of events at given times (ms) and the lines written for each.

@@ -1,33 +1,47 @@
 #include "events/stderr_sink.h"
 
 #include <limits.h>
-#include <poll.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "events/event_lines.h"
+#include "events/stderr_file.h"
 #include "port/fork.h"
+#include "port/signals.h"
+#include "port/thread.h"
 
 namespace data_daemon_bridge {
 
 namespace {
 
-struct StderrLog {
-  std::mutex mutex;
-  EventFolder folder;      // guarded by mutex
-  uint64_t unwritten = 0;  // lines not written since the last one that was; guarded by mutex
+constexpr const char* kLogThreadName = "qs-event-log";
+
+struct QueuedLine {
+  std::string text;
+  uint64_t lost_after = 0;  // lines that found the queue full after this one was queued
 };
 
-// Owner: the process. Made by the first event written and never released, since events may come
-// from any thread until the process ends. A forked child replaces it, keeping the parent's forever:
-// a parent thread may have held its mutex at the fork.
+struct StderrLog {
+  std::mutex mutex;
+  std::condition_variable queued;   // the writing thread waits for a line
+  std::condition_variable written;  // the flush at exit waits for the queue to empty
+  EventFolder folder{PIPE_BUF};     // guarded by mutex
+  std::deque<QueuedLine> lines;     // guarded by mutex; at most kMaxQueuedEventLines
+  bool writing = false;             // the thread holds a line taken off `lines`; guarded
+  bool thread_started = false;      // guarded by mutex
+};
+
+// Owner: the process. Made by the first event and never released, since events may come from any
+// thread until the process ends; its writing thread runs as long as the process. A forked child
+// replaces it, keeping the parent's forever: a parent thread may have held its mutex at the fork,
+// and the child has no writing thread.
 std::atomic<StderrLog*> STDERR_LOG{nullptr};
 
 void replace_in_child() { STDERR_LOG.store(new StderrLog, std::memory_order_release); }
@@ -45,43 +59,63 @@ StderrLog& stderr_log() {
   return *STDERR_LOG.load(std::memory_order_acquire);
 }
 
-// Writes line whole if the stream takes it now; false when it does not.
-bool write_now(std::string line) {
-  if (line.size() > PIPE_BUF) {
-    line.resize(PIPE_BUF - 4);
-    line += "...\n";
-  }
-  pollfd stream{STDERR_FILENO, POLLOUT, 0};
-  if (poll(&stream, 1, 0) != 1 || (stream.revents & POLLOUT) == 0) return false;
-  const char* data = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    const ssize_t written = write(STDERR_FILENO, data, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    left -= static_cast<size_t>(written);
-  }
-  return true;
+std::string lost_line(uint64_t lost) {
+  return "WARN data_daemon_bridge::events: " + std::to_string(lost) +
+         " event lines could not be written to stderr\n";
 }
 
-// REQUIRES: log.mutex held.
-void write_lines(StderrLog& log, std::vector<std::string> lines) {
-  for (std::string& line : lines) {
-    if (log.unwritten > 0 &&
-        write_now("WARN data_daemon_bridge::events: " + std::to_string(log.unwritten) +
-                  " event lines could not be written to stderr\n")) {
-      log.unwritten = 0;
-    }
-    if (!write_now(std::move(line))) ++log.unwritten;
+// The body of the writing thread: the lines in queue order, the count of those lost written
+// ahead of the next line that is.
+[[noreturn]] void write_lines(StderrLog& log) {
+  port::block_all_signals_on_this_thread();
+  uint64_t lost = 0;  // owned by this thread
+  std::unique_lock lock(log.mutex);
+  for (;;) {
+    log.queued.wait(lock, [&] { return !log.lines.empty(); });
+    QueuedLine line = std::move(log.lines.front());
+    log.lines.pop_front();
+    log.writing = true;
+    lock.unlock();
+    if (lost > 0 && write_to_stderr_file(lost_line(lost)) == StderrWrite::Written) lost = 0;
+    if (write_to_stderr_file(line.text) != StderrWrite::Written) ++lost;
+    lost += line.lost_after;
+    line = {};
+    lock.lock();
+    log.writing = false;
+    if (log.lines.empty()) log.written.notify_all();
   }
+}
+
+// Queues lines for the writing thread, starting it if it is not running. REQUIRES: log.mutex held.
+void queue_lines(StderrLog& log, std::vector<std::string> lines) {
+  if (lines.empty()) return;
+  for (std::string& line : lines) {
+    if (log.lines.size() < kMaxQueuedEventLines) {
+      log.lines.push_back({std::move(line)});
+    } else {
+      ++log.lines.back().lost_after;
+    }
+  }
+  if (!log.thread_started) {
+    // Not started (no thread to be had now): the lines wait, and the next event tries again.
+    log.thread_started = static_cast<bool>(
+        port::start_detached_thread(kLogThreadName, 0, [&log] { write_lines(log); }));
+  }
+  log.queued.notify_one();
+}
+
+// REQUIRES: lock holds log.mutex.
+bool wait_until_written(StderrLog& log, std::unique_lock<std::mutex>& lock,
+                        std::chrono::milliseconds limit) {
+  return log.written.wait_for(lock, limit, [&] { return log.lines.empty() && !log.writing; });
 }
 
 void flush_at_exit() {
   StderrLog& log = *STDERR_LOG.load(std::memory_order_acquire);
-  // A thread that is writing right now finishes its line first; none ever keeps the lock long.
-  std::lock_guard lock(log.mutex);
-  write_lines(log, log.folder.flush());
+  std::unique_lock lock(log.mutex);
+  queue_lines(log, log.folder.flush());
+  // Bounded: a stderr that takes nothing must not hold the exit up.
+  (void)wait_until_written(log, lock, kExitFlushWait);
 }
 
 }  // namespace
@@ -90,7 +124,13 @@ void write_event_to_stderr(const Event& event) {
   if (event.level == EventLevel::Debug) return;
   StderrLog& log = stderr_log();
   std::lock_guard lock(log.mutex);
-  write_lines(log, log.folder.accept(event, std::chrono::steady_clock::now()));
+  queue_lines(log, log.folder.accept(event, std::chrono::steady_clock::now()));
+}
+
+bool wait_for_event_lines(std::chrono::milliseconds limit) {
+  StderrLog& log = stderr_log();
+  std::unique_lock lock(log.mutex);
+  return wait_until_written(log, lock, limit);
 }
 
 }  // namespace data_daemon_bridge
