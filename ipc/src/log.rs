@@ -12,8 +12,9 @@ use std::sync::Once;
 use iceoryx2_log::{Log, LogLevel};
 
 /// level: 0 trace, 1 debug, 2 info, 3 warn, 4 error, 5 fatal. The texts are not NUL-terminated
-/// and live only for the call.
-pub type ddb_ipc_log_callback = extern "C" fn(
+/// and live only for the call. "C-unwind": the callback never throws, but the platform's thread
+/// exit may end the thread from inside it, and that unwind must be able to pass.
+pub type ddb_ipc_log_callback = extern "C-unwind" fn(
     level: u8,
     origin: *const c_char,
     origin_len: usize,

@@ -28,6 +28,14 @@ sys.path.insert(0, str(PACKAGE_ROOT))
 WAIT_S = 30.0
 
 
+def unknown_uid():
+    """A user id the password database does not know: a process that takes it on (as root) has
+    no home directory."""
+    import pwd
+    known = {p.pw_uid for p in pwd.getpwall()}
+    return next(u for u in range(4242, 65000) if u not in known)
+
+
 @pytest.fixture(scope="session", autouse=True)
 def private_ipc_namespace():
     """Runs the session in an IPC sandbox (tools/ipc_sandbox.py): the module in this process

@@ -8,7 +8,7 @@ import textwrap
 
 import pytest
 
-from conftest import WAIT_S
+from conftest import WAIT_S, unknown_uid
 
 PACKAGE_ROOT = next(p for p in sys.path
                     if p.endswith(f"python{sys.version_info[0]}.{sys.version_info[1]}"))
@@ -19,6 +19,8 @@ SCRIPT = textwrap.dedent("""
     import os, sys, threading, time
     sys.path.insert(0, sys.argv[1])
     from quillspan.data_daemon import _data_bridge as bridge
+    import _bridge_test_hooks as hooks
+    SETUP
 
     FRAME = bytes(2 * 2 * 3)
 
@@ -32,6 +34,11 @@ SCRIPT = textwrap.dedent("""
                 raise IndexError(i)
             return float(sum(range(200)))
 
+    class SlowIndex:
+        # An integer argument whose value comes from Python code.
+        def __index__(self):
+            return sum(range(2000))
+
     def call():
         CALL
 
@@ -44,6 +51,11 @@ SCRIPT = textwrap.dedent("""
                 call()
             except RuntimeError:
                 pass  # no daemon within the wait: the loop goes on, as an SDK's would
+            except BaseException as error:
+                # A call that failed (the panic type of the module and of the hooks have this
+                # name): the loop goes on too.
+                if type(error).__name__ != "InvariantPanic":
+                    raise
 
     for _ in range(THREADS):
         threading.Thread(target=loop, daemon=True).start()
@@ -69,29 +81,43 @@ STOP = """
         bridge.log_joints("arm", 0, "JOINT_POSITIONS", "a", [1.0], 1)
         bridge.stop_recording("arm", 0)"""
 CONVERSION = 'bridge.log_joints("arm", 0, "JOINT_POSITIONS", "a", SlowValues(), 1)'
+# The frame's buffer view is held while its timestamp converts.
+FRAME_CONVERSION = ('bridge.log_frame("cam-robot", 0, "RGB_IMAGES", "cam", 2, 2, "uint8", '
+                    'bytearray(FRAME), SlowIndex())')
+# Calls whose body fails with the lock released: one the test hooks make fail, and a frame whose
+# writer cannot be made (a named profile and no home directory to find it in).
+FAILING_BODY = 'hooks.panic_without_gil("failed on purpose")'
+FAILING_FRAME = 'bridge.log_frame("no-home", 0, "RGB_IMAGES", "cam", 2, 2, "uint8", FRAME, 1)'
+# Becomes a user without a password-database entry, and so without a home directory.
+NO_HOME = "os.setuid(int(sys.argv[2]))"
 
 CASES = [
-    # (id, call, needs a daemon, spool over its budget)
-    ("samples", SAMPLE, False, False),
-    ("json", JSON, False, False),
-    ("frames-and-flushes", FRAME_AND_FLUSH, True, False),
-    ("stall-wait", STALL, False, True),
-    ("queries", QUERY, False, False),
-    ("stop-drain-with-daemon", STOP, True, False),
-    ("stop-drain-without-daemon", STOP, False, False),
-    ("conversion-running-python", CONVERSION, False, False),
+    # (id, call, needs a daemon, spool over its budget, without a home directory)
+    ("samples", SAMPLE, False, False, False),
+    ("json", JSON, False, False, False),
+    ("frames-and-flushes", FRAME_AND_FLUSH, True, False, False),
+    ("stall-wait", STALL, False, True, False),
+    ("queries", QUERY, False, False, False),
+    ("stop-drain-with-daemon", STOP, True, False, False),
+    ("stop-drain-without-daemon", STOP, False, False, False),
+    ("conversion-running-python", CONVERSION, False, False, False),
+    ("frame-conversion-running-python", FRAME_CONVERSION, True, False, False),
+    ("failing-body", FAILING_BODY, False, False, False),
+    ("frame-failing-without-home", FAILING_FRAME, False, False, True),
 ]
 
 
-def script_for(call, threads):
+def script_for(call, threads, setup=""):
     body = textwrap.indent(textwrap.dedent(call).strip("\n"), " " * 4)
-    return SCRIPT.replace("    CALL", body).replace("THREADS", str(threads))
+    return (SCRIPT.replace("    CALL", body).replace("THREADS", str(threads))
+            .replace("SETUP", setup))
 
 
-@pytest.mark.parametrize("call,needs_daemon,over_budget",
+@pytest.mark.parametrize("call,needs_daemon,over_budget,without_home",
                          [case[1:] for case in CASES], ids=[case[0] for case in CASES])
 def test_interpreter_exits_cleanly_with_daemon_threads_in_calls(call, needs_daemon, over_budget,
-                                                                start_daemon, tmp_path):
+                                                                without_home, start_daemon,
+                                                                tmp_path):
     if needs_daemon:
         start_daemon()
     env = dict(os.environ, QUILLSPAN_DAEMON_RECORDINGS_ROOT=str(tmp_path))
@@ -101,10 +127,17 @@ def test_interpreter_exits_cleanly_with_daemon_threads_in_calls(call, needs_daem
         with open(spool / "backlog", "wb") as backlog:
             backlog.truncate(64 * 1024 * 1024)  # sparse: its length is what counts
         env["QSM_SPOOL_LIMIT"] = "1"
-    script = script_for(call, threads=3)
+    setup, args = "", []
+    if without_home:
+        if os.geteuid() != 0:
+            pytest.skip("needs root to become a user without a home")
+        env.pop("HOME", None)
+        env["QUILLSPAN_DAEMON_PROFILE"] = "robot-lab"
+        setup, args = NO_HOME, [str(unknown_uid())]
+    script = script_for(call, threads=3, setup=setup)
     # A few runs, since where each thread is when the interpreter ends it varies from run to run.
     for run in range(3):
-        done = subprocess.run([sys.executable, "-c", script, PACKAGE_ROOT], env=env,
+        done = subprocess.run([sys.executable, "-c", script, PACKAGE_ROOT, *args], env=env,
                               capture_output=True, text=True, timeout=WAIT_S * 2)
         assert done.returncode == 0, f"run {run}: exit status {done.returncode}\n{done.stderr}"
         assert done.stdout == "main returns\n", done.stdout + done.stderr

@@ -13,7 +13,7 @@ import pytest
 
 from quillspan.data_daemon import _data_bridge as bridge
 
-from conftest import WAIT_S
+from conftest import WAIT_S, unknown_uid
 
 STALLED = ("video logging stalled: the data daemon is not draining the spool backlog (frame "
            "rejected after 1s of backpressure)")
@@ -277,8 +277,7 @@ UNRESOLVED = textwrap.dedent("""
 
 @pytest.mark.skipif(os.geteuid() != 0, reason="needs root to become a user without a home")
 def test_unresolved_recordings_root_refuses_every_frame():
-    import pwd
-    uid = next(u for u in range(4242, 65000) if not any(p.pw_uid == u for p in pwd.getpwall()))
+    uid = unknown_uid()
     package_root = next(p for p in sys.path if p.endswith(f"python{sys.version_info[0]}."
                                                           f"{sys.version_info[1]}"))
     env = {k: v for k, v in os.environ.items()

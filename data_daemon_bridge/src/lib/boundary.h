@@ -25,15 +25,21 @@ void retake_gil(PyThreadState* state);
 // escapes body() is rethrown with the lock held again, so that the boundary below always runs
 // with it; a thread exit is let go as it is (bodies are never ended from inside, but it is never
 // swallowed).
+//
+// The lock is taken back after the handler that caught the exception has been left: at exit,
+// taking it may end this thread by a forced unwind, and one that meets an active handler ends the
+// process instead (retake_gil parks the thread, which needs no handler to be active around it).
 template <class Body>
 decltype(auto) call_released(PyThreadState* state, Body&& body) {
+  std::exception_ptr failure;
   try {
     return std::forward<Body>(body)();
   } catch (...) {
     port::rethrow_if_thread_exit();
-    retake_gil(state);
-    throw;
+    failure = std::current_exception();
   }
+  retake_gil(state);
+  std::rethrow_exception(std::move(failure));
 }
 
 // Runs body() with the interpreter lock released and returns its result with the lock held again.

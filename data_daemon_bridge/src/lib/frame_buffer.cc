@@ -44,10 +44,6 @@ bool FrameBuffer::c_contiguous() const { return PyBuffer_IsContiguous(&view_, 'C
 void FrameBuffer::release() {
   if (!held_) return;
   held_ = false;
-  // Without the lock, this destructor runs in a thread that the interpreter ends at exit while a
-  // conversion after the payload's ran Python code (port/thread_exit.h): the view is left to the
-  // exiting process rather than released without the lock.
-  if (PyGILState_Check() == 0) return;
   PyBuffer_Release(&view_);
 }
 

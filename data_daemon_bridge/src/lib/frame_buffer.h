@@ -1,6 +1,7 @@
 // FrameBuffer: the buffer view of a video frame's payload, held for the length of one log_frame
 // call. Only the calling thread uses it, and only with the interpreter lock held: acquired during
-// argument conversion, released by the destructor on every path, after the body has returned.
+// argument conversion, released by the destructor on every path, after the body has returned,
+// unless abandoned.
 #pragma once
 
 #include <Python.h>
@@ -27,6 +28,11 @@ class FrameBuffer {
   // REQUIRES: acquire() succeeded.
   std::span<const uint8_t> bytes() const;
   bool c_contiguous() const;
+
+  // Leaves the view unreleased, to the exiting process: for a thread that the interpreter ends
+  // at exit while it runs without the lock (port/thread_exit.h), whose unwind must not touch the
+  // view's object.
+  void abandon() { held_ = false; }
 
  private:
   void release();

@@ -9,6 +9,7 @@
 #include "lib/frame_checks.h"
 #include "lib/module.h"
 #include "lib/video_bodies.h"
+#include "port/thread_exit.h"
 
 namespace data_daemon_bridge {
 
@@ -40,14 +41,22 @@ PyObject* log_frame(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   // released on every path out of this function.
   FrameBuffer payload;
   std::optional<double> timestamp_s;
-  if (!bound.bind(kFrame, args, nargs, kwnames) || !bound.text(0, meta.robot_id) ||
-      !bound.i64(1, meta.robot_instance) || !bound.text(2, meta.data_type) ||
-      !bound.text(3, meta.name) || !bound.u32(4, meta.layout.width) ||
-      !bound.u32(5, meta.layout.height) || !bound.text(6, dtype) ||
-      !bound.frame_buffer(7, payload) || !bound.i64(8, meta.timestamp_ns) ||
-      !bound.optional_f64(9, timestamp_s)) {
-    return nullptr;
+  bool converted;
+  try {
+    converted = bound.bind(kFrame, args, nargs, kwnames) && bound.text(0, meta.robot_id) &&
+                bound.i64(1, meta.robot_instance) && bound.text(2, meta.data_type) &&
+                bound.text(3, meta.name) && bound.u32(4, meta.layout.width) &&
+                bound.u32(5, meta.layout.height) && bound.text(6, dtype) &&
+                bound.frame_buffer(7, payload) && bound.i64(8, meta.timestamp_ns) &&
+                bound.optional_f64(9, timestamp_s);
+  } catch (...) {
+    // A conversion after the payload's ran Python code (an argument's __index__, say) and the
+    // interpreter ended this thread at exit: the unwind runs without the lock. Everything else
+    // that leaves here runs with it.
+    if (port::handling_thread_exit()) payload.abandon();
+    throw;
   }
+  if (!converted) return nullptr;
   auto checked = check_video_frame(meta, dtype, payload.bytes().size(), payload.c_contiguous());
   if (!checked) return raise(value_error(std::move(checked.error())));
   meta.layout.dtype = checked.value();

@@ -4,6 +4,7 @@
 
 #include "data_daemon_ipc/node.h"
 #include "events/events.h"
+#include "port/thread_exit.h"
 
 namespace data_daemon_bridge {
 
@@ -15,9 +16,10 @@ EventLevel event_level(uint8_t iceoryx2_level) {
   return EventLevel::Error;  // error, fatal
 }
 
-// Runs on whichever thread made the iceoryx2 call; must not throw.
+// Runs on whichever thread made the iceoryx2 call; throws nothing but a thread exit, which is
+// never swallowed (port/thread_exit.h).
 void forward(uint8_t level, const char* origin, size_t origin_len, const char* message,
-             size_t message_len) noexcept {
+             size_t message_len) {
   const EventLevel mapped = event_level(level);
   // iceoryx2's warnings reach only a sink the host installed, never stderr by default: the first
   // node of every process without an iceoryx2 configuration file warns that it uses defaults.
@@ -28,6 +30,7 @@ void forward(uint8_t level, const char* origin, size_t origin_len, const char* m
                 {"detail", std::string(message, message_len)}});
   } catch (...) {
     // A sink that throws loses its event; iceoryx2 must not see the exception.
+    port::rethrow_if_thread_exit();
   }
 }
 
