@@ -6,6 +6,8 @@ import subprocess
 import sys
 import textwrap
 
+import pytest
+
 from conftest import PACKAGE_ROOT, WAIT_S
 
 # Frames of one camera whose chunk cannot be created, then the flush that writes them out.
@@ -59,9 +61,10 @@ def test_event_lines_escape_what_would_steer_a_terminal(daemon, tmp_path):
     assert not re.search("[\u0080-\u009f\u202a-\u202e\u2066-\u2069\u2028\u2029]", line), line
 
 
-# Frames whose timestamps do not advance make the writer warn, once a chunk; the host closes its
-# stderr in between, so that the next file opened may take descriptor 2. The pauses keep the
-# warnings about the chunks opened after the close from being folded into the first one.
+# Frames whose timestamps do not advance make the writer warn, once a chunk. The host closes its
+# stderr after the import (or was started without one), so that the next files opened, chunk
+# files and IPC files among them, may take descriptor 2. The pauses keep the warnings about the
+# chunks opened after the close from being folded into the first one.
 CLOSES_ITS_STDERR = textwrap.dedent("""
     import os, sys, time
     sys.path.insert(0, sys.argv[1])
@@ -71,37 +74,45 @@ CLOSES_ITS_STDERR = textwrap.dedent("""
         for _ in range(5):
             bridge.log_frame("closed", 0, "RGB_IMAGES", name, 2, 2, "uint8", FRAME, 7)
         bridge.flush_source("closed", 0)
-    frames("open")  # every thread and IPC file of the module exists before the close
-    os.close(2)
+    if sys.argv[3] == "after-import":
+        frames("open")  # every thread and IPC file of the module exists before the close
+        os.close(2)
     time.sleep(1.1)
     for cam in range(3):
         frames(f"cam{cam}")  # a new chunk file each
-    with open(sys.argv[2], "w") as host_file:  # now the host's own file takes descriptor 2
-        assert host_file.fileno() == 2
+    with open(sys.argv[2], "w") as host_file:  # the host's own file may take descriptor 2 now
         time.sleep(1.1)
         frames("late")
     print("done", flush=True)
 """)
 
 
-def test_a_host_that_closed_its_stderr_gets_no_line_in_any_file(daemon, tmp_path):
+@pytest.mark.parametrize("closed", ["after-import", "at-start"])
+def test_a_host_without_its_stderr_gets_no_line_in_any_file(closed, daemon, tmp_path,
+                                                            private_ipc_namespace):
     from test_video import decode
 
     host_file = tmp_path / "host-data.txt"
     env = dict(os.environ, QUILLSPAN_DAEMON_RECORDINGS_ROOT=str(tmp_path))
-    done = subprocess.run([sys.executable, "-c", CLOSES_ITS_STDERR, PACKAGE_ROOT, str(host_file)],
-                          env=env, capture_output=True, timeout=WAIT_S * 2)
+    done = subprocess.run(
+        [sys.executable, "-c", CLOSES_ITS_STDERR, PACKAGE_ROOT, str(host_file), closed], env=env,
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE if closed == "after-import" else None,
+        preexec_fn=(lambda: os.close(2)) if closed == "at-start" else None, timeout=WAIT_S * 2)
     assert done.returncode == 0, done.stderr
     assert done.stdout == b"done\n"
-    # While stderr was open, the warning went there.
-    assert b"video frame timestamp did not advance" in done.stderr, done.stderr
+    if closed == "after-import":  # while stderr was open, the warning went there
+        assert b"video frame timestamp did not advance" in done.stderr, done.stderr
     assert host_file.read_bytes() == b""
     chunks = sorted(tmp_path.glob(".rgb_spool/closed/0/RGB_IMAGES/*/*.nut"))
-    assert {chunk.parent.name for chunk in chunks} == {"open", "cam0", "cam1", "cam2", "late"}
+    cameras = {"cam0", "cam1", "cam2", "late"} | ({"open"} if closed == "after-import" else set())
+    assert {chunk.parent.name for chunk in chunks} == cameras
     for chunk in chunks:
-        content = chunk.read_bytes()
-        assert b"data_daemon_bridge" not in content, chunk
-        assert len(decode(chunk)) == 5 * len(b"\0" * 12), chunk
+        assert b"data_daemon_bridge" not in chunk.read_bytes(), chunk
+        assert len(decode(chunk)) == 5 * 12, chunk
+    # Nor the IPC library's files.
+    for path in private_ipc_namespace.path.rglob("*"):
+        if path.is_file():
+            assert b"data_daemon_bridge" not in path.read_bytes(), path
 
 
 def run_with_stderr_pipe(script, env, full=False, close_reader=False):
