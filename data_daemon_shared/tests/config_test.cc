@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -190,6 +191,54 @@ TEST_F(ProfileTest, EffectiveSpoolLimit) {
     EXPECT_EQ(effective_spool_limit(), c.expected)
         << c.spool_variable.value_or("(unset)") << " / " << c.profile.value_or("(unset)");
   }
+}
+
+TEST_F(ProfileTest, ProfilesRefusedForWhatTheyAreAreReportedBesideTheFallback) {
+  std::filesystem::create_directories(profiles() + "/dir.yaml");
+  ASSERT_EQ(mkfifo((profiles() + "/fifo.yaml").c_str(), 0666), 0);  // no writer: would block
+  ASSERT_EQ(symlink("/dev/zero", (profiles() + "/zero.yaml").c_str()), 0);  // would never end
+  std::string at_bound = "spool_limit: 1k\n#";
+  at_bound.resize(kMaxProfileBytes, '#');
+  write_profile("at_bound", at_bound);
+  write_profile("over_bound", at_bound + "#");
+  std::string nested = "spool_limit: ";
+  nested.append((kMaxProfileBytes - nested.size()) / 2, '[');
+  nested.append(nested.size() - 13, ']');
+  write_profile("nested", nested);
+  write_profile("faulty", "spool_limit: 1k\noffline: yes\n");
+
+  struct Case {
+    const char* name;
+    int64_t limit;
+    const char* refusal;  // nullptr: not refused
+  };
+  const Case cases[] = {
+      {"fifo", DEFAULT_SPOOL_LIMIT, "I/O error: not a regular file"},
+      {"zero", DEFAULT_SPOOL_LIMIT, "I/O error: not a regular file"},
+      {"over_bound", DEFAULT_SPOOL_LIMIT, "I/O error: File too large (os error 27)"},
+      {"nested", DEFAULT_SPOOL_LIMIT,
+       "YAML error: nesting deeper than 64 levels at line 1 column 77"},
+      {"at_bound", 1024, nullptr},
+      // Faults of the profile itself are dropped as they always were.
+      {"faulty", DEFAULT_SPOOL_LIMIT, nullptr},
+      {"dir", DEFAULT_SPOOL_LIMIT, nullptr},
+      {"missing", DEFAULT_SPOOL_LIMIT, nullptr},
+  };
+  alarm(60);  // a read that blocks ends the run rather than hanging it
+  for (const auto& c : cases) {
+    ScopedEnv env{{"QUILLSPAN_DAEMON_PROFILE", c.name}};
+    const SpoolLimit limit = resolve_spool_limit();
+    EXPECT_EQ(limit.bytes, c.limit) << c.name;
+    EXPECT_EQ(effective_spool_limit(), c.limit) << c.name;
+    if (c.refusal == nullptr) {
+      EXPECT_FALSE(limit.refused) << c.name;
+      continue;
+    }
+    ASSERT_TRUE(limit.refused) << c.name;
+    EXPECT_EQ(limit.refused->path, profiles() + "/" + c.name + ".yaml");
+    EXPECT_EQ(limit.refused->error.display_text(), c.refusal);
+  }
+  alarm(0);
 }
 
 TEST_F(ProfileTest, EffectiveSpoolLimitTouchesNoDirectoryUnlessAProfileIsNamed) {
