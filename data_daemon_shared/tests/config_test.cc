@@ -201,10 +201,9 @@ TEST_F(ProfileTest, ProfilesRefusedForWhatTheyAreAreReportedBesideTheFallback) {
   at_bound.resize(kMaxProfileBytes, '#');
   write_profile("at_bound", at_bound);
   write_profile("over_bound", at_bound + "#");
-  std::string nested = "spool_limit: ";
-  nested.append((kMaxProfileBytes - nested.size()) / 2, '[');
-  nested.append(nested.size() - 13, ']');
-  write_profile("nested", nested);
+  const std::string key = "spool_limit: ";
+  const size_t levels = (kMaxProfileBytes - key.size()) / 2;  // as many as the bound allows
+  write_profile("nested", key + std::string(levels, '[') + std::string(levels, ']'));
   write_profile("faulty", "spool_limit: 1k\noffline: yes\n");
 
   struct Case {
@@ -224,7 +223,11 @@ TEST_F(ProfileTest, ProfilesRefusedForWhatTheyAreAreReportedBesideTheFallback) {
       {"dir", DEFAULT_SPOOL_LIMIT, nullptr},
       {"missing", DEFAULT_SPOOL_LIMIT, nullptr},
   };
-  alarm(60);  // a read that blocks ends the run rather than hanging it
+  // A read that blocks ends the run (SIGALRM) rather than hanging it.
+  struct Alarm {
+    Alarm() { alarm(60); }
+    ~Alarm() { alarm(0); }
+  } alarm_while_reading;
   for (const auto& c : cases) {
     ScopedEnv env{{"QUILLSPAN_DAEMON_PROFILE", c.name}};
     const SpoolLimit limit = resolve_spool_limit();
@@ -238,7 +241,6 @@ TEST_F(ProfileTest, ProfilesRefusedForWhatTheyAreAreReportedBesideTheFallback) {
     EXPECT_EQ(limit.refused->path, profiles() + "/" + c.name + ".yaml");
     EXPECT_EQ(limit.refused->error.display_text(), c.refusal);
   }
-  alarm(0);
 }
 
 TEST_F(ProfileTest, EffectiveSpoolLimitTouchesNoDirectoryUnlessAProfileIsNamed) {
