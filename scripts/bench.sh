@@ -6,6 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/setup.sh --bench
-cmake -S "$root" -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDDB_BENCH=ON >/dev/null
+cmake -S "$root" -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDDB_BENCH=ON \
+  -DDDB_CARGO_TARGET_DIR="$root/ipc/target" >/dev/null
 cmake --build build-bench
 python3 bench/report.py build-bench

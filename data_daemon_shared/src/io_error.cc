@@ -13,11 +13,14 @@ IoError IoError::from_errno(int code) {
     case EACCES:
     case EPERM: kind = IoErrorKind::PermissionDenied; break;
     case EEXIST: kind = IoErrorKind::AlreadyExists; break;
+    case EFBIG: kind = IoErrorKind::FileTooLarge; break;
   }
   return IoError{kind, code};
 }
 
 IoError IoError::invalid_utf8() { return IoError{IoErrorKind::InvalidData, 0}; }
+
+IoError IoError::not_regular_file() { return IoError{IoErrorKind::NotRegularFile, 0}; }
 
 std::optional<std::string> strerror_text(int code) {
   char buffer[256];
@@ -36,6 +39,7 @@ std::optional<std::string> strerror_text(int code) {
 
 std::string IoError::display_text() const {
   if (kind == IoErrorKind::InvalidData) return "stream did not contain valid UTF-8";
+  if (kind == IoErrorKind::NotRegularFile) return "not a regular file";
   const std::string text = strerror_text(code).value_or("unknown error");
   return text + " (os error " + std::to_string(code) + ")";
 }

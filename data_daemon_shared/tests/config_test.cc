@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -189,6 +190,56 @@ TEST_F(ProfileTest, EffectiveSpoolLimit) {
     ScopedEnv env{{"QSM_SPOOL_LIMIT", c.spool_variable}, {"QUILLSPAN_DAEMON_PROFILE", c.profile}};
     EXPECT_EQ(effective_spool_limit(), c.expected)
         << c.spool_variable.value_or("(unset)") << " / " << c.profile.value_or("(unset)");
+  }
+}
+
+TEST_F(ProfileTest, ProfilesRefusedForWhatTheyAreAreReportedBesideTheFallback) {
+  std::filesystem::create_directories(profiles() + "/dir.yaml");
+  ASSERT_EQ(mkfifo((profiles() + "/fifo.yaml").c_str(), 0666), 0);  // no writer: would block
+  ASSERT_EQ(symlink("/dev/zero", (profiles() + "/zero.yaml").c_str()), 0);  // would never end
+  std::string at_bound = "spool_limit: 1k\n#";
+  at_bound.resize(kMaxProfileBytes, '#');
+  write_profile("at_bound", at_bound);
+  write_profile("over_bound", at_bound + "#");
+  const std::string key = "spool_limit: ";
+  const size_t levels = (kMaxProfileBytes - key.size()) / 2;  // as many as the bound allows
+  write_profile("nested", key + std::string(levels, '[') + std::string(levels, ']'));
+  write_profile("faulty", "spool_limit: 1k\noffline: yes\n");
+
+  struct Case {
+    const char* name;
+    int64_t limit;
+    const char* refusal;  // nullptr: not refused
+  };
+  const Case cases[] = {
+      {"fifo", DEFAULT_SPOOL_LIMIT, "I/O error: not a regular file"},
+      {"zero", DEFAULT_SPOOL_LIMIT, "I/O error: not a regular file"},
+      {"over_bound", DEFAULT_SPOOL_LIMIT, "I/O error: File too large (os error 27)"},
+      {"nested", DEFAULT_SPOOL_LIMIT,
+       "YAML error: nesting deeper than 64 levels at line 1 column 77"},
+      {"at_bound", 1024, nullptr},
+      // Faults of the profile itself are dropped as they always were.
+      {"faulty", DEFAULT_SPOOL_LIMIT, nullptr},
+      {"dir", DEFAULT_SPOOL_LIMIT, nullptr},
+      {"missing", DEFAULT_SPOOL_LIMIT, nullptr},
+  };
+  // A read that blocks ends the run (SIGALRM) rather than hanging it.
+  struct Alarm {
+    Alarm() { alarm(60); }
+    ~Alarm() { alarm(0); }
+  } alarm_while_reading;
+  for (const auto& c : cases) {
+    ScopedEnv env{{"QUILLSPAN_DAEMON_PROFILE", c.name}};
+    const SpoolLimit limit = resolve_spool_limit();
+    EXPECT_EQ(limit.bytes, c.limit) << c.name;
+    EXPECT_EQ(effective_spool_limit(), c.limit) << c.name;
+    if (c.refusal == nullptr) {
+      EXPECT_FALSE(limit.refused) << c.name;
+      continue;
+    }
+    ASSERT_TRUE(limit.refused) << c.name;
+    EXPECT_EQ(limit.refused->path, profiles() + "/" + c.name + ".yaml");
+    EXPECT_EQ(limit.refused->error.display_text(), c.refusal);
   }
 }
 

@@ -19,6 +19,8 @@ TEST(IoError, KindsAndTexts) {
        "Permission denied (os error 13)"},
       {IoError::from_errno(ENOSPC), IoErrorKind::Other, "No space left on device (os error 28)"},
       {IoError::invalid_utf8(), IoErrorKind::InvalidData, "stream did not contain valid UTF-8"},
+      {IoError::not_regular_file(), IoErrorKind::NotRegularFile, "not a regular file"},
+      {IoError::from_errno(EFBIG), IoErrorKind::FileTooLarge, "File too large (os error 27)"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.error.kind, c.kind) << c.text;

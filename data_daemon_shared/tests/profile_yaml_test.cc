@@ -6,6 +6,7 @@
 #include "config_print.h"
 #include "data_daemon_shared/config.h"
 #include "data_daemon_shared/size_key.h"
+#include "data_daemon_shared/yaml_document.h"
 
 namespace data_daemon_shared {
 namespace {
@@ -158,14 +159,57 @@ TEST(ProfileYaml, BrokenDocumentsFail) {
   }
 }
 
-TEST(ProfileYaml, DeepNestingInAnIgnoredValue) {
-  // Neither reading nor dropping the nodes may recurse once per level.
-  std::string yaml = "extra:\n  ";
-  for (int level = 0; level < 100'000; ++level) yaml += "- ";
-  yaml += "x\nspool_limit: 1";
-  const auto result = daemon_config_from_yaml(yaml);
-  ASSERT_TRUE(result.ok()) << result.error().display_text();
-  EXPECT_EQ(result.value(), with_spool(1));
+// A document whose ignored key extra holds collections of one shape nested `levels` deep (the
+// document's mapping adds one level), then spool_limit: 1.
+std::string nested(const std::string& shape, size_t levels) {
+  std::string yaml = "extra:";
+  const auto repeat = [&](const std::string& part) {
+    for (size_t level = 0; level < levels; ++level) yaml += part;
+  };
+  if (shape == "flow sequences") {
+    yaml += " ";
+    repeat("[");
+    yaml += "x";
+    repeat("]");
+  } else if (shape == "flow mappings") {
+    yaml += " ";
+    repeat("{a: ");
+    yaml += "x";
+    repeat("}");
+  } else if (shape == "block sequences") {
+    yaml += "\n  ";
+    repeat("- ");
+    yaml += "x";
+  } else {  // block mappings
+    for (size_t level = 0; level < levels; ++level) {
+      yaml += "\n" + std::string(2 * (level + 1), ' ') + "a:";
+    }
+    yaml += " x";
+  }
+  return yaml + "\nspool_limit: 1\n";
+}
+
+TEST(ProfileYaml, NestingDeeperThanTheBoundIsRefused) {
+  const std::string refusal = "nesting deeper than " + std::to_string(kMaxYamlDepth) + " levels";
+  for (const char* shape :
+       {"flow sequences", "flow mappings", "block sequences", "block mappings"}) {
+    for (size_t levels : {kMaxYamlDepth - 1, kMaxYamlDepth, size_t{1000}}) {
+      const std::string yaml = nested(shape, levels);
+      const auto result = daemon_config_from_yaml(yaml);
+      if (levels < kMaxYamlDepth) {
+        ASSERT_TRUE(result.ok()) << shape << " " << levels << ": " << result.error().display_text();
+        EXPECT_EQ(result.value(), with_spool(1));
+      } else {
+        ASSERT_FALSE(result.ok()) << shape << " " << levels;
+        EXPECT_EQ(result.error().message, refusal);
+        EXPECT_TRUE(result.error().too_deep);
+        EXPECT_GT(result.error().line, 0u) << shape;
+      }
+    }
+  }
+  // Other errors are not refusals.
+  EXPECT_FALSE(daemon_config_from_yaml("spool_limit: [1").error().too_deep);
+  EXPECT_FALSE(daemon_config_from_yaml("offline: yes").error().too_deep);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-"""Arguments whose own Python code misbehaves: a type whose metaclass lies about its name, a
-sequence whose __len__ lies or is interrupted, identifiers that cannot become a chunk's path.
-Each is refused with an ordinary exception, or converted like any other argument."""
+"""Arguments whose own Python code misbehaves: a type whose metaclass lies about its name, an
+integer whose TypeError has no text to give, a sequence whose __len__ lies or is interrupted,
+identifiers that cannot become a chunk's path. Each is refused with an ordinary exception, or
+converted like any other argument."""
 import json
 
 import pytest
@@ -45,6 +46,27 @@ class Values:
         return [1.0, 2.0][index]
 
 
+class Unprintable(TypeError):
+    """A TypeError whose text cannot be had: __str__ raises what it is given."""
+
+    def __init__(self, raised):
+        super().__init__("not an index")
+        self.raised = raised
+
+    def __str__(self):
+        raise self.raised
+
+
+class Index:
+    """An integer argument whose __index__ raises `error`."""
+
+    def __init__(self, error):
+        self.error = error
+
+    def __index__(self):
+        raise self.error
+
+
 def joints(values):
     return lambda: bridge.log_joints("hostile", 0, "JOINT_POSITIONS", "a\0b", values, 7)
 
@@ -61,6 +83,11 @@ CASES = [
     pytest.param(lambda: bridge.log_json("arm", 0, "T", "n", Unnameable(), 1),
                  (TypeError, "argument 'payload': 'Unnameable' object cannot be converted to "
                              "'PyBytes'"), id="metaclass-qualname-raises"),
+    pytest.param(lambda: bridge.start_recording("arm", Index(Unprintable(RuntimeError("no")))),
+                 (TypeError, "argument 'robot_instance': <exception str() failed>"),
+                 id="type-error-str-raises"),
+    pytest.param(lambda: bridge.start_recording("arm", Index(Unprintable(KeyboardInterrupt()))),
+                 (KeyboardInterrupt, ""), id="type-error-str-interrupted"),
     pytest.param(joints(Values(2**62)), [1.0, 2.0], id="len-2**62"),
     pytest.param(joints(Values(2**59)), [1.0, 2.0], id="len-2**59"),
     pytest.param(joints(Values(ValueError("no length"))), [1.0, 2.0], id="len-raises"),

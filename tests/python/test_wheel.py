@@ -1,17 +1,21 @@
 """pip install . for the running interpreter: the wheel is built once (pip wheel, through
-scikit-build-core), then installed into fresh virtual environments, beside a stand-in SDK that
-owns the packages quillspan and quillspan.data_daemon, and alone.
+scikit-build-core) from a read-only copy of the sources, which it must leave as it was, then
+installed into fresh virtual environments, beside a stand-in SDK that owns the packages quillspan
+and quillspan.data_daemon, and alone.
 
 It builds the whole module again, so it runs only when DDB_WHEEL_TEST=1 (scripts/test.sh sets it
-for the plain build). The wheel's CMake tree is <build>/wheel, shared by the interpreters (only
-the module's own sources depend on the interpreter), and cargo uses the build tree's target
-directory, so iceoryx2 is not compiled again."""
+for the plain build). The copy is <build>/wheel-source and the wheel's CMake tree <build>/wheel,
+both shared by the interpreters (only the module's own sources depend on the interpreter). That
+tree keeps cargo's output in its own cargo/ as any install does; here that directory is a link
+to the build tree's cargo target directory, so iceoryx2 is not compiled again."""
 import base64
 import hashlib
 import json
 import os
 import pathlib
 import re
+import shutil
+import stat
 import subprocess
 import sys
 import sysconfig
@@ -72,8 +76,12 @@ def run(command, timeout=STEP_TIMEOUT_S, **kwargs):
     return done.stdout
 
 
-def cmake_cache_value(name):
-    cache = BUILD_DIR / "CMakeCache.txt"
+SOURCE_COPY = BUILD_DIR / "wheel-source"
+WHEEL_TREE = BUILD_DIR / "wheel"
+
+
+def cmake_cache_value(name, tree=BUILD_DIR):
+    cache = tree / "CMakeCache.txt"
     if cache.is_file():
         for line in cache.read_text().splitlines():
             if line.startswith(name + ":"):
@@ -81,20 +89,72 @@ def cmake_cache_value(name):
     return None
 
 
+def not_sources(directory, names):
+    """What copytree leaves out of the copy: build trees, cargo's output, caches, git."""
+    here = pathlib.Path(directory)
+    return {name for name in names
+            if name in (".git", "__pycache__", ".pytest_cache")
+            or (here == ROOT and name.startswith("build"))
+            or (here / name) in (BUILD_DIR, ROOT / "ipc" / "target")}
+
+
+def set_writable(tree, writable):
+    for directory, _, files in os.walk(tree):
+        for path in [directory, *(os.path.join(directory, name) for name in files)]:
+            mode = os.lstat(path).st_mode
+            if stat.S_ISLNK(mode):
+                continue
+            bits = stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH
+            os.chmod(path, (mode | stat.S_IWUSR) if writable else (mode & ~bits))
+
+
+def tree_snapshot(tree):
+    """Every path under tree with its kind, size and modification time."""
+    snapshot = {}
+    for directory, dirs, files in os.walk(tree):
+        for name in dirs + files:
+            path = os.path.join(directory, name)
+            status = os.lstat(path)
+            snapshot[os.path.relpath(path, tree)] = (
+                stat.S_IFMT(status.st_mode), status.st_size, status.st_mtime_ns)
+    return snapshot
+
+
 @pytest.fixture(scope="module")
-def wheel(tmp_path_factory):
+def source_copy():
+    """The sources, copied with their modification times (so that the wheel's tree rebuilds only
+    what changed) and made read-only, with their snapshot. Root may write all the same; what the
+    build wrote shows against the snapshot."""
+    if SOURCE_COPY.exists():
+        set_writable(SOURCE_COPY, True)
+        shutil.rmtree(SOURCE_COPY)
+    shutil.copytree(ROOT, SOURCE_COPY, symlinks=True, ignore=not_sources)
+    set_writable(SOURCE_COPY, False)
+    return SOURCE_COPY, tree_snapshot(SOURCE_COPY)
+
+
+@pytest.fixture(scope="module")
+def wheel(source_copy, tmp_path_factory):
+    source, _ = source_copy
+    if cmake_cache_value("CMAKE_HOME_DIRECTORY", WHEEL_TREE) not in (None, str(source)):
+        shutil.rmtree(WHEEL_TREE)  # a tree configured for other sources
+    cargo_target_dir = cmake_cache_value("DDB_CARGO_TARGET_DIR")
+    if cargo_target_dir and not (WHEEL_TREE / "cargo").exists():
+        WHEEL_TREE.mkdir(parents=True, exist_ok=True)
+        (WHEEL_TREE / "cargo").symlink_to(cargo_target_dir, target_is_directory=True)
     out = tmp_path_factory.mktemp("dist")
     command = [sys.executable, "-m", "pip", "wheel", "--no-deps", "--disable-pip-version-check",
-               "--wheel-dir", out, f"--config-settings=build-dir={BUILD_DIR / 'wheel'}"]
-    cargo_target_dir = cmake_cache_value("DDB_CARGO_TARGET_DIR")
-    if cargo_target_dir:
-        command.append(
-            f"--config-settings=cmake.define.DDB_CARGO_TARGET_DIR={cargo_target_dir}")
+               "--wheel-dir", out, f"--config-settings=build-dir={WHEEL_TREE}", source]
     env = dict(os.environ)
     env.setdefault("CMAKE_BUILD_PARALLEL_LEVEL", "2")  # the machine's two cores, no more
-    run([*command, ROOT], timeout=BUILD_TIMEOUT_S, env=env, cwd=ROOT)
+    run(command, timeout=BUILD_TIMEOUT_S, env=env, cwd=out)
     [built] = out.glob("*.whl")
     return built
+
+
+def test_the_build_leaves_the_sources_as_they_were(wheel, source_copy):
+    source, before = source_copy
+    assert tree_snapshot(source) == before
 
 
 def write_sdk_wheel(directory):

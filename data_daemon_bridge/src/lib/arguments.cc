@@ -102,6 +102,17 @@ bool convert_float_list(PyObject* obj, std::vector<double>& out) {
   return ok && !PyErr_Occurred();
 }
 
+// The text of a raised exception, as a new str reference: str(error), or, when its __str__
+// itself fails, the placeholder the interpreter prints in such a traceback, so that the error
+// that was raised is still the one reported. An interruption (KeyboardInterrupt, SystemExit, ...)
+// raised by __str__ is not swallowed: nullptr with it set.
+PyObject* exception_text(PyObject* error) {
+  if (PyObject* text = PyObject_Str(error)) return text;
+  if (!PyErr_ExceptionMatches(PyExc_Exception)) return nullptr;
+  PyErr_Clear();
+  return PyUnicode_FromString("<exception str() failed>");
+}
+
 // "a", "a' and 'b", "a', 'b', and 'c" inside the outer quotes: the missing names as listed.
 std::string join_missing(const std::vector<const char*>& names) {
   std::string out;
@@ -195,7 +206,10 @@ bool BoundArgs::failed(size_t i) const {
     return false;
   }
   PyObject* cause = PyException_GetCause(value);  // new reference or nullptr
-  PyObject* renamed = PyUnicode_FromFormat("argument '%s': %S", sig_->params[i], value);
+  PyObject* text = exception_text(value);
+  PyObject* renamed =
+      text == nullptr ? nullptr : PyUnicode_FromFormat("argument '%s': %U", sig_->params[i], text);
+  Py_XDECREF(text);
   Py_XDECREF(type);
   Py_XDECREF(value);
   Py_XDECREF(traceback);

@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <exception>
+#include <new>
 #include <type_traits>
 #include <utility>
 
@@ -69,8 +70,10 @@ PyObject* raise_panic(const char* text);
 PyObject* panic_exception_type();
 
 // Runs the entry's work; any C++ exception that escapes it (a Panic from panic(), or
-// anything else a library throws) becomes the panic exception. REQUIRES: the interpreter lock is
-// held on entry; it is held again whenever this returns.
+// anything else a library throws) becomes the panic exception, except that memory running out
+// (std::bad_alloc: an allocation, or a mapping for a frame's pixels) is MemoryError, which callers
+// can catch and retry once memory is back. REQUIRES: the interpreter lock is held on entry; it is
+// held again whenever this returns.
 //
 // Not noexcept, and neither are the entries around it: Python code that the work runs (a
 // conversion calling a type's own __index__, say) can be ended by the interpreter at exit, and
@@ -79,6 +82,8 @@ template <class Work>
 PyObject* at_boundary(Work&& work) {
   try {
     return std::forward<Work>(work)();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
   } catch (const std::exception& e) {
     return raise_panic(e.what());
   } catch (...) {

@@ -41,6 +41,11 @@ Usage usage();
 // Tests: unmaps every idle mapping, so that a test starts from an empty pool.
 void release_idle_for_testing();
 
+// Tests: pause() runs in every release of a mapping after the pool's counts are read and before
+// the change they allow is made, so that a test can run another allocation or release in
+// between. nullptr: none. Set it while no mapping is being released.
+void set_release_pause_for_testing(void (*pause)());
+
 }  // namespace pixel_memory
 
 // One frame's pixel bytes: a buffer of a fixed size, filled once by copying, from pixel_memory.

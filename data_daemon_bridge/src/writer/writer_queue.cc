@@ -58,8 +58,8 @@ bool enqueue_writer_job(WriterQueue& queue, WriterJob job) {
       has_deadline = false;
     }
   }
+  queue.jobs_.push_back(std::move(job));  // first: should it run out of memory, nothing changed
   queue.queued_frame_bytes_ += p;
-  queue.jobs_.push_back(std::move(job));
   queue.job_ready_.notify_one();
   return false;
 }

@@ -38,6 +38,18 @@ thread_local ThreadCache<std::shared_ptr<WriterQueue>> WRITER_QUEUE_CACHE;
 
 constinit ThreadStartSeam WRITER_THREAD_START;
 
+// The spool limit of a new writer. A profile refused for what it is (a FIFO, a device, too large,
+// nested too deep) would otherwise go unnoticed: the fallback looks like a profile without
+// spool_limit.
+int64_t writer_spool_limit() {
+  data_daemon_shared::SpoolLimit limit = data_daemon_shared::resolve_spool_limit();
+  if (limit.refused) {
+    emit_event(EventLevel::Warn, kWriterLogTarget, "profile refused; using the default spool limit",
+               {{"error", limit.refused->error.display_text()}, {"path", limit.refused->path}});
+  }
+  return limit.bytes;
+}
+
 }  // namespace
 
 void cache_writer_queue(std::shared_ptr<WriterQueue> queue) {
@@ -54,7 +66,7 @@ std::shared_ptr<WriterQueue> get_or_spawn_writer() {
       [](WriterSingleton& writer, uint32_t pid) -> SlowPathValue<std::shared_ptr<WriterQueue>> {
         if (writer.pid == pid && writer.queue) return {writer.queue, true};
 
-        auto queue = std::make_shared<WriterQueue>(data_daemon_shared::effective_spool_limit());
+        auto queue = std::make_shared<WriterQueue>(writer_spool_limit());
         auto started = WRITER_THREAD_START.start("qs-video-writer", kWriterStackBytes,
                                                  [queue] { writer_thread_main(queue); });
         if (!started.ok()) {

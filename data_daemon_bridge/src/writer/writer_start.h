@@ -23,8 +23,11 @@ inline constexpr size_t kWriterStackBytes = 2 * 1024 * 1024;
 // thread cannot be started (logged as an ERROR), the queue returned is one no thread serves and
 // nobody else holds: a job queued on it is released with the caller's handle (a frame is lost, a
 // barrier's waiter is released unanswered), and the next call tries again. Any thread, with the
-// interpreter lock released. Throws data_daemon_shared::Panic when the spool limit cannot be read
-// (a named profile but no home directory); nothing is kept then.
+// interpreter lock released. A new queue's spool budget comes from the effective spool limit; a
+// profile refused on the way (not a regular file, too large, nested too deep) is logged as the
+// WARN "profile refused; using the default spool limit" (fields error, path). Throws
+// data_daemon_shared::Panic when the spool limit cannot be read (a named profile but no home
+// directory); nothing is kept then.
 std::shared_ptr<WriterQueue> get_or_spawn_writer();
 
 // Stores another handle to queue in the calling thread's cache, releasing the one held before.

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -83,6 +85,60 @@ TEST_F(PixelBytesTest, UnderOverloadNothingIsKeptIdle) {
   EXPECT_EQ(usage().idle_bytes, 0u);
   held.clear();  // and once in use falls, the pool keeps mappings again
   EXPECT_GT(usage().idle_bytes, 0u);
+}
+
+// Releases `buffer` on a thread of its own that pauses after reading the pool's counts, before
+// it counts its mapping idle or not, while `meanwhile` runs on this thread.
+void release_pausing(void* buffer, size_t bytes, const std::function<void()>& meanwhile) {
+  static std::atomic<std::thread::id> pausing;
+  static std::atomic<bool> paused;
+  static std::atomic<bool> resume;
+  paused = false;
+  resume = false;
+  pixel_memory::set_release_pause_for_testing([] {
+    if (std::this_thread::get_id() != pausing.load() || paused.exchange(true)) return;
+    while (!resume) std::this_thread::yield();
+  });
+  std::thread releaser([&] {
+    pausing = std::this_thread::get_id();
+    pixel_memory::deallocate(buffer, bytes);
+  });
+  while (!paused) std::this_thread::yield();
+  meanwhile();
+  resume = true;
+  releaser.join();
+  pixel_memory::set_release_pause_for_testing(nullptr);
+}
+
+TEST_F(PixelBytesTest, AReleaseKeepsItsMappingOnlyIfTheBoundsHoldWhenItIsCounted) {
+  constexpr size_t kTen = 10 << 20;
+  constexpr size_t kThree = 3 << 20;
+  {
+    // Six idle mappings of 10 MiB leave room under kMaxIdleBytes for one of 3 MiB, not two: of
+    // two releases at once, one keeps its mapping.
+    std::vector<void*> fillers;
+    for (int i = 0; i < 6; ++i) fillers.push_back(pixel_memory::allocate(kTen));
+    for (void* filler : fillers) pixel_memory::deallocate(filler, kTen);
+    const uint64_t filled = usage().idle_bytes;
+    void* first = pixel_memory::allocate(kThree);
+    void* second = pixel_memory::allocate(kThree);
+    release_pausing(first, kThree, [&] { pixel_memory::deallocate(second, kThree); });
+    EXPECT_LE(usage().idle_bytes, pixel_memory::kMaxIdleBytes);
+    EXPECT_GT(usage().idle_bytes, filled);
+  }
+  pixel_memory::release_idle_for_testing();
+  {
+    // 240 MiB in use: a released 3 MiB fits under the queue's cap until a frame of 14 MiB is
+    // mapped meanwhile.
+    std::vector<void*> held;
+    for (int i = 0; i < 24; ++i) held.push_back(pixel_memory::allocate(kTen));
+    void* released = pixel_memory::allocate(kThree);
+    void* mapped = nullptr;
+    release_pausing(released, kThree, [&] { mapped = pixel_memory::allocate(14 << 20); });
+    EXPECT_EQ(usage().idle_bytes, 0u);
+    pixel_memory::deallocate(mapped, 14 << 20);
+    for (void* buffer : held) pixel_memory::deallocate(buffer, kTen);
+  }
 }
 
 TEST_F(PixelBytesTest, ThreadsAllocateAndReleaseEachOthersBuffers) {

@@ -6,6 +6,7 @@
 // afresh. Every function may run on any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -40,6 +41,10 @@ struct DaemonConfig {
 // The spool limit when neither the environment nor a profile gives one: 2 GiB.
 inline constexpr int64_t DEFAULT_SPOOL_LIMIT = 2'147'483'648;
 
+// The most bytes a profile file may hold: far above any real profile, and a bound on what
+// reading one costs.
+inline constexpr size_t kMaxProfileBytes = size_t{1} << 20;
+
 // The failure of load_profile: kind says which of the fields below holds the detail.
 struct ConfigError {
   enum class Kind {
@@ -57,6 +62,11 @@ struct ConfigError {
   static ConfigError from(YamlError error);
 
   std::string display_text() const;
+
+  // Whether the profile was refused for what it is rather than found faulty: not a regular file
+  // (reading a FIFO or a device could block or never end), larger than kMaxProfileBytes, or
+  // nested deeper than kMaxYamlDepth.
+  bool refused() const;
 };
 
 // The eleven variables, each read when set, valid UTF-8 and non-empty, and passed on as is:
@@ -71,15 +81,19 @@ bool parse_env_bool(std::string_view text);
 // <home>/.quillspan/data_daemon/profiles
 std::string profiles_dir(std::string_view home);
 
+// profiles_dir(home) joined with "<name>.yaml", creating nothing.
+std::string profile_file(std::string_view home, std::string_view name);
+
 // Creates profiles_dir(home) and its missing parents (mode 0777 before the umask; an existing
 // directory is fine) and returns it joined with "<name>.yaml". The name is not inspected: "/"
 // reaches into subdirectories, ".." out of the directory, and a leading "/" makes it absolute.
 Result<std::string, IoError> profile_path(std::string_view home, std::string_view name);
 
 // Without a name: default_config() (which throws where it does). With one: reads profile_path(home,
-// name) once; a missing file is ProfileNotFound, other read failures and non-UTF-8 content are Io;
-// a text of only White_Space gives every field absent; anything else goes to
-// daemon_config_from_yaml.
+// name) once, opened so that opening cannot wait and only if it is a regular file of at most
+// kMaxProfileBytes; a missing file is ProfileNotFound, other read failures (those refusals
+// included) and non-UTF-8 content are Io; a text of only White_Space gives every field absent;
+// anything else goes to daemon_config_from_yaml.
 Result<DaemonConfig, ConfigError> load_profile(std::string_view home,
                                                std::optional<std::string_view> name);
 
@@ -117,11 +131,26 @@ Result<DaemonConfig, IoError> default_config();
 // The same with the file-system measure supplied by the caller.
 Result<DaemonConfig, IoError> default_config(const FsSpaceReader& read_space);
 
+// A profile that the spool limit's resolution refused (ConfigError::refused), for its caller to
+// report: the file, and why.
+struct RefusedProfile {
+  std::string path;
+  ConfigError error;
+};
+
+struct SpoolLimit {
+  int64_t bytes = DEFAULT_SPOOL_LIMIT;
+  std::optional<RefusedProfile> refused;  // bytes is then DEFAULT_SPOOL_LIMIT
+};
+
 // QSM_SPOOL_LIMIT when it parses; else the spool_limit of the profile QUILLSPAN_DAEMON_PROFILE
 // names, when the profile loads and gives one; else DEFAULT_SPOOL_LIMIT. Values come back as
-// they are (0 and negative included). A failed profile is dropped without a trace.
+// they are (0 and negative included). A failed profile is dropped; one that was refused comes
+// back beside the fallback, so that the caller can say so.
 // Throws Panic ("could not determine the user's home directory") when a profile is
 // named and there is no home directory; nothing is kept, so the next call tries again.
+SpoolLimit resolve_spool_limit();
+// resolve_spool_limit's bytes alone.
 int64_t effective_spool_limit();
 
 }  // namespace data_daemon_shared

@@ -19,6 +19,8 @@ struct YamlError {
   std::string message;
   size_t line = 0;
   size_t column = 0;
+  // The document nests deeper than kMaxYamlDepth and was refused whatever else it holds.
+  bool too_deep = false;
 
   // message, then " at line L column C" when the position is known.
   std::string display_text() const;
@@ -58,8 +60,16 @@ struct YamlDocument {
   const YamlNode& node(size_t index) const { return nodes[index]; }
 };
 
+// The most collections a document may nest one inside another. For every token it reads, the
+// YAML parser walks a list with one entry per open flow collection, so its time is the text's
+// length times the nesting depth: quadratic in the size of a text of nested brackets (100 KB of
+// them took seconds). Bounded, it is linear. A profile needs two levels.
+inline constexpr size_t kMaxYamlDepth = 64;
+
 // Parses text as a YAML 1.1 stream that holds at most one document. Syntax errors, an alias to
-// an unknown anchor and a second document fail.
+// an unknown anchor and a second document fail, and so does a collection opened inside
+// kMaxYamlDepth others (too_deep): the parse stops there, so that its time stays linear in the
+// text's length.
 Result<YamlDocument, YamlError> parse_yaml_document(std::string_view text);
 
 }  // namespace data_daemon_shared

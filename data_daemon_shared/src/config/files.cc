@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 namespace data_daemon_shared {
 
@@ -21,6 +22,21 @@ int make_one(const std::string& path) {
   const int error = errno;
   return is_directory(path) ? 0 : error;
 }
+
+// Closes a descriptor when it goes out of scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
@@ -39,25 +55,32 @@ Result<Unit, IoError> create_dir_all(const std::string& path) {
   return Unit{};
 }
 
-Result<std::string, IoError> read_whole_file(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Err(IoError::from_errno(errno));
+Result<std::string, IoError> read_regular_file(const std::string& path, size_t max_bytes) {
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer, and some devices
+  // wait in their open as well. O_NOCTTY: a terminal named here must not become ours.
+  const Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) return Err(IoError::from_errno(errno));
+  struct stat status;
+  if (fstat(fd.get(), &status) != 0) return Err(IoError::from_errno(errno));
+  if (S_ISDIR(status.st_mode)) return Err(IoError::from_errno(EISDIR));
+  if (!S_ISREG(status.st_mode)) return Err(IoError::not_regular_file());
+  if (static_cast<uint64_t>(status.st_size) > max_bytes) return Err(IoError::from_errno(EFBIG));
   std::string content;
+  content.reserve(static_cast<size_t>(status.st_size));
   char buffer[8192];
   for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
+    const ssize_t n = read(fd.get(), buffer, sizeof buffer);
     if (n > 0) {
+      if (static_cast<size_t>(n) > max_bytes - content.size()) {
+        return Err(IoError::from_errno(EFBIG));  // grown since fstat
+      }
       content.append(buffer, static_cast<size_t>(n));
     } else if (n == 0) {
-      break;
+      return content;
     } else if (errno != EINTR) {
-      const int error = errno;
-      close(fd);
-      return Err(IoError::from_errno(error));
+      return Err(IoError::from_errno(errno));
     }
   }
-  close(fd);
-  return content;
 }
 
 }  // namespace data_daemon_shared

@@ -35,14 +35,27 @@ std::string ConfigError::display_text() const {
   return {};
 }
 
+bool ConfigError::refused() const {
+  switch (kind) {
+    case Kind::ProfileNotFound: return false;
+    case Kind::Io:
+      return io.kind == IoErrorKind::NotRegularFile || io.kind == IoErrorKind::FileTooLarge;
+    case Kind::Yaml: return yaml.too_deep;
+  }
+  return false;
+}
+
 std::string profiles_dir(std::string_view home) {
   return join_path(join_path(join_path(home, ".quillspan"), "data_daemon"), "profiles");
 }
 
+std::string profile_file(std::string_view home, std::string_view name) {
+  return join_path(profiles_dir(home), std::string(name) + ".yaml");
+}
+
 Result<std::string, IoError> profile_path(std::string_view home, std::string_view name) {
-  const std::string dir = profiles_dir(home);
-  if (auto made = create_dir_all(dir); !made) return Err(made.error());
-  return join_path(dir, std::string(name) + ".yaml");
+  if (auto made = create_dir_all(profiles_dir(home)); !made) return Err(made.error());
+  return profile_file(home, name);
 }
 
 Result<DaemonConfig, ConfigError> load_profile(std::string_view home,
@@ -54,7 +67,7 @@ Result<DaemonConfig, ConfigError> load_profile(std::string_view home,
   }
   auto path = profile_path(home, *name);
   if (!path) return Err(ConfigError::from(path.error()));
-  auto text = read_whole_file(path.value());
+  auto text = read_regular_file(path.value(), kMaxProfileBytes);
   if (!text) {
     if (text.error().kind == IoErrorKind::NotFound) {
       return Err(ConfigError::profile_not_found(std::string(*name)));

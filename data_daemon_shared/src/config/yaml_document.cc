@@ -72,6 +72,7 @@ class Builder {
   }
   void open(size_t index) { open_.push_back(index); }
   void close() { open_.pop_back(); }
+  size_t depth() const { return open_.size(); }
 
   Result<Unit, YamlError> alias(const yaml_event_t& event) {
     auto it = anchors_.find(c_text(event.data.alias.anchor));
@@ -98,6 +99,15 @@ class Builder {
   std::vector<size_t> open_;
   std::map<std::string, size_t> anchors_;
 };
+
+// Refuses the collection that event opens when it would lie deeper than kMaxYamlDepth.
+Result<Unit, YamlError> check_depth(const Builder& builder, const yaml_event_t& event) {
+  if (builder.depth() < kMaxYamlDepth) return Unit{};
+  YamlError error{"nesting deeper than " + std::to_string(kMaxYamlDepth) + " levels",
+                  event.start_mark.line + 1, event.start_mark.column + 1};
+  error.too_deep = true;
+  return Err(std::move(error));
+}
 
 YamlNode node_at(YamlNodeKind kind, const yaml_char_t* tag, const yaml_event_t& event) {
   YamlNode node;
@@ -135,11 +145,13 @@ Result<YamlDocument, YamlError> parse_yaml_document(std::string_view text) {
         break;
       }
       case YAML_SEQUENCE_START_EVENT: {
+        if (auto step = check_depth(builder, event); !step) return Err(std::move(step.error()));
         const auto& s = event.data.sequence_start;
         builder.open(builder.add(node_at(YamlNodeKind::Sequence, s.tag, event), s.anchor));
         break;
       }
       case YAML_MAPPING_START_EVENT: {
+        if (auto step = check_depth(builder, event); !step) return Err(std::move(step.error()));
         const auto& m = event.data.mapping_start;
         builder.open(builder.add(node_at(YamlNodeKind::Mapping, m.tag, event), m.anchor));
         break;
