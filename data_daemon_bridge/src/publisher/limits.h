@@ -17,8 +17,8 @@ inline constexpr std::chrono::milliseconds COMMAND_RETRY_INTERVAL{10};
 
 // How long an open of a service is tried again while another participant creates or removes
 // it (a thread or process that ends releases the services it alone held), and the pause between
-// two tries. A creation or removal takes well under a millisecond; one that goes on for longer
-// than this is taken as no daemon, whose services nobody holds.
+// two tries. A creation or removal is a few file and shared-memory operations; a service still
+// in transition after this is taken as no daemon, whose services nobody holds.
 inline constexpr std::chrono::milliseconds kServiceTransitionWait{200};
 inline constexpr std::chrono::milliseconds kServiceTransitionPause{2};
 
