@@ -29,6 +29,9 @@ PYTHON_BENCHMARKS = (
     # The daemon takes 20,000 envelopes a second at most: half of what it can print when busy
     # itself, a fraction of what either producer publishes.
     (7, "lagging_daemon.py", ("--read-delay-us", "50")),
+    # Its cases run without a daemon, each in a sandbox of its own; the daemon started here is
+    # the baseline of its memory row.
+    (8, "absent_daemon.py", ()),
 )
 
 

@@ -23,6 +23,7 @@
 #include "publisher/ipc_handles.h"
 #include "publisher/ipc_handles_cell.h"
 #include "publisher/publish.h"
+#include "query/daemon_queries.h"
 #include "support/child_process.h"
 
 namespace data_daemon_bridge {
@@ -211,6 +212,7 @@ TEST(CommandLink, AFailedBuildIsRetriedInFullOnTheNextCallAndASuccessfulOneNever
       EXPECT_EQ(publisher_error_text(failed.error()),
                 "failed to open service: PublishSubscribeOpenOrCreateError::"
                 "PublishSubscribeOpenError(IncompatibleOverflowBehavior)");
+      EXPECT_FALSE(means_no_daemon(failed.error())) << "a misfit service is no missing daemon";
       EXPECT_EQ(ipc_handles_build_count(), 1u);
     }
     // The rival is gone: the next call builds again from the node up, and never after.
@@ -223,6 +225,47 @@ TEST(CommandLink, AFailedBuildIsRetriedInFullOnTheNextCallAndASuccessfulOneNever
     EXPECT_EQ(daemon.next_line(), cancel_line("x", 2));
     EXPECT_EQ(daemon.next_line(), cancel_line("x", 3));
   }).join();
+}
+
+// With no daemon the services live only while a thread holds them: each thread below creates
+// them, and removes them as it ends, while the next one, started once the previous has its
+// answer (as a Python thread's join returns before its thread-local storage is gone), is already
+// opening them. What it finds half created or half removed is no daemon, like the services'
+// absence: a query without a reply, a publish (here with no wait) that reached no subscriber.
+TEST(CommandLink, ThreadsThatComeAndGoWithNoDaemonTakeServicesInTransitionAsNoDaemon) {
+  constexpr int kThreads = 200;
+  const std::string no_subscriber =
+      "failed to send sample: no data-daemon command subscriber connected within 5s";
+  std::vector<std::string> errors;
+  int answered = 0;
+  std::thread ending;
+  for (int i = 0; i < kThreads; ++i) {
+    std::latch done(1);
+    std::thread next([&, i] {
+      if (i % 2 == 0) {
+        auto ready = query_health(0.0);
+        if (!ready) {
+          errors.push_back(publisher_error_text(ready.error()));
+        } else if (ready.value()) {
+          ++answered;
+        }
+      } else {
+        auto sent = publish_envelope(cancel("churn", i), 0s);
+        if (sent) {
+          ++answered;
+        } else if (publisher_error_text(sent.error()) != no_subscriber) {
+          errors.push_back(publisher_error_text(sent.error()));
+        }
+      }
+      done.count_down();
+    });
+    done.wait();
+    if (ending.joinable()) ending.join();
+    ending = std::move(next);
+  }
+  ending.join();
+  EXPECT_EQ(answered, 0);
+  EXPECT_EQ(errors, std::vector<std::string>{});
 }
 
 TEST(CommandLink, AForkedChildBuildsItsOwnSetAndLeavesTheParentsAlone) {

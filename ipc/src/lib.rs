@@ -1,8 +1,10 @@
 //! The iceoryx2 calls the data bridge makes, exported to C.
 //!
 //! This crate is a thin, policy-free layer: each exported function maps to one iceoryx2 call and
-//! hands back either its result or the iceoryx2 error's own display text. Retries, time-outs,
-//! per-thread handle sets and fork handling live in the C++ code that calls it.
+//! hands back either its result or the iceoryx2 error's own display text with its kind (whether
+//! an open-or-create found the service in transition, so that the caller need not read the
+//! text). Retries, time-outs, per-thread handle sets and fork handling live in the C++ code that
+//! calls it.
 //!
 //! Contracts shared by every exported function (see include/data_daemon_ipc/ipc.h):
 //! - A Rust panic never crosses into C: it is caught and returned as `DDB_IPC_PANIC` with its text.

@@ -8,9 +8,13 @@ use iceoryx2::port::subscriber::Subscriber;
 use iceoryx2::prelude::*;
 use iceoryx2::sample::Sample;
 use iceoryx2::sample_mut_uninit::SampleMutUninit;
+use iceoryx2::service::builder::publish_subscribe::{
+    PublishSubscribeCreateError as Create, PublishSubscribeOpenError as Open,
+    PublishSubscribeOpenOrCreateError as OpenOrCreate,
+};
 use iceoryx2::service::port_factory::publish_subscribe::PortFactory;
 
-use crate::error::{ddb_ipc_error, drop_box, guard, put, text};
+use crate::error::{ddb_ipc_error, drop_box, guard, open_or_create_failure, put, text};
 use crate::node::{ddb_ipc_node, ddb_ipc_service_name};
 
 type S = ipc::Service;
@@ -42,7 +46,29 @@ fn unable_to_deliver(strategy: i32) -> UnableToDeliverStrategy {
     }
 }
 
-/// Settings are applied in the order of the struct's fields, then `open_or_create`.
+/// The refusals that mean another participant is creating or removing the service: its files
+/// or shared memory found in part, marked for destruction, or not finished within the
+/// library's creation timeout, and iceoryx2's own retries of these used up (SystemInFlux).
+fn in_transition(e: &OpenOrCreate) -> bool {
+    matches!(
+        e,
+        OpenOrCreate::SystemInFlux
+            | OpenOrCreate::PublishSubscribeOpenError(
+                Open::ServiceInCorruptedState
+                    | Open::IsMarkedForDestruction
+                    | Open::HangsInCreation
+            )
+            | OpenOrCreate::PublishSubscribeCreateError(
+                Create::ServiceInCorruptedState
+                    | Create::IsBeingCreatedByAnotherInstance
+                    | Create::AlreadyExists
+                    | Create::HangsInCreation
+            )
+    )
+}
+
+/// Settings are applied in the order of the struct's fields, then `open_or_create`. A refusal
+/// by a service in transition has the kind `DDB_IPC_KIND_SERVICE_IN_TRANSITION`.
 ///
 /// # Safety
 /// `node` is a live node from `ddb_ipc_node_create`, `name` a live service name from
@@ -67,7 +93,7 @@ pub unsafe extern "C" fn ddb_ipc_publish_subscribe_open_or_create(
             .max_subscribers(s.max_subscribers as usize)
             .max_nodes(s.max_nodes as usize)
             .open_or_create()
-            .map_err(text)?;
+            .map_err(|e| open_or_create_failure(e, in_transition(&e)))?;
         put(out, ddb_ipc_port_factory_publish_subscribe(factory));
         Ok(())
     })

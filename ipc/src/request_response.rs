@@ -12,9 +12,13 @@ use iceoryx2::prelude::*;
 use iceoryx2::request_mut_uninit::RequestMutUninit;
 use iceoryx2::response::Response;
 use iceoryx2::response_mut_uninit::ResponseMutUninit;
+use iceoryx2::service::builder::request_response::{
+    RequestResponseCreateError as Create, RequestResponseOpenError as Open,
+    RequestResponseOpenOrCreateError as OpenOrCreate,
+};
 use iceoryx2::service::port_factory::request_response::PortFactory;
 
-use crate::error::{ddb_ipc_error, drop_box, guard, put, text};
+use crate::error::{ddb_ipc_error, drop_box, guard, open_or_create_failure, put, text};
 use crate::node::{ddb_ipc_node, ddb_ipc_service_name};
 
 type S = ipc::Service;
@@ -37,7 +41,28 @@ pub struct ddb_ipc_request_response_settings {
     pub max_nodes: u64,
 }
 
-/// Settings are applied in the order of the struct's fields, then `open_or_create`.
+/// The refusals that mean another participant is creating or removing the service, as for
+/// publish-subscribe (publish_subscribe.rs).
+fn in_transition(e: &OpenOrCreate) -> bool {
+    matches!(
+        e,
+        OpenOrCreate::SystemInFlux
+            | OpenOrCreate::RequestResponseOpenError(
+                Open::ServiceInCorruptedState
+                    | Open::IsMarkedForDestruction
+                    | Open::HangsInCreation
+            )
+            | OpenOrCreate::RequestResponseCreateError(
+                Create::ServiceInCorruptedState
+                    | Create::IsBeingCreatedByAnotherInstance
+                    | Create::AlreadyExists
+                    | Create::HangsInCreation
+            )
+    )
+}
+
+/// Settings are applied in the order of the struct's fields, then `open_or_create`. A refusal
+/// by a service in transition has the kind `DDB_IPC_KIND_SERVICE_IN_TRANSITION`.
 ///
 /// # Safety
 /// `node` is a live node from `ddb_ipc_node_create`, `name` a live service name from
@@ -60,7 +85,7 @@ pub unsafe extern "C" fn ddb_ipc_request_response_open_or_create(
             .max_servers(s.max_servers as usize)
             .max_nodes(s.max_nodes as usize)
             .open_or_create()
-            .map_err(text)?;
+            .map_err(|e| open_or_create_failure(e, in_transition(&e)))?;
         put(out, ddb_ipc_port_factory_request_response(factory));
         Ok(())
     })

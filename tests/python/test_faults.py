@@ -1,8 +1,9 @@
 """Faults the module's users meet, each with the development daemon in another process, a
 producer in a process of its own (so that the module's process-wide threads and settings start
 fresh) and real chunk files decoded by ffmpeg: the daemon killed or stalled, the spool's file
-system full, more threads than the services take, forks while other threads log, and a producer
-killed in the middle of a publish."""
+system full, more threads than the services take, forks while other threads log, a producer
+killed in the middle of a publish, and no daemon at all, with threads and processes that come
+and go."""
 import errno
 import json
 import os
@@ -18,7 +19,9 @@ import time
 import numpy as np
 import pytest
 
-from conftest import WAIT_S
+from conftest import BUILD_DIR, WAIT_S
+from ipc_sandbox import IpcSandbox
+from local_daemon import DevDaemon
 from test_video import chunk_path, decode
 
 PACKAGE_ROOT = next(p for p in sys.path
@@ -41,14 +44,16 @@ PRODUCER_PRELUDE = textwrap.dedent("""
 
 
 class Producer:
-    """A Python process running PRODUCER_PRELUDE and then script; the test talks to it line by
-    line."""
+    """A Python process running PRODUCER_PRELUDE and then script, with args after the package
+    root in sys.argv; the test talks to it line by line. It is in the IPC sandbox of its working
+    directory: the session's, or cwd's."""
 
-    def __init__(self, script, env=None):
+    def __init__(self, script, env=None, args=(), cwd=None):
         self.process = subprocess.Popen(
-            [sys.executable, "-c", PRODUCER_PRELUDE + textwrap.dedent(script), PACKAGE_ROOT],
+            [sys.executable, "-c", PRODUCER_PRELUDE + textwrap.dedent(script), PACKAGE_ROOT,
+             *map(str, args)],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-            env=env)
+            env=env, cwd=cwd)
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
 
@@ -639,3 +644,172 @@ def test_producer_killed_mid_publish(daemon, producers, private_ipc_namespace):
     assert joint_values(received, "next") == list(range(100))
     assert [e["timestamp_ns"] for e in received if e.get("variant") == "Data"
             and e["robot_id"] == "next"] == list(range(100))
+
+
+# --- 6. No daemon listens, or one comes and goes.
+
+NO_SUBSCRIBER = "failed to send sample: no data-daemon command subscriber connected within 5s"
+
+ABSENT = """
+    robot = "absent"
+
+    def resident_bytes():
+        with open("/proc/self/status") as status:
+            for line in status:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1]) * 1024
+
+    def at_500_hz(seconds, log):
+        k, start = 0, time.monotonic()
+        while time.monotonic() - start < seconds:
+            log(k)
+            k += 1
+            time.sleep(max(0.0, start + k / 500 - time.monotonic()))
+        return k
+
+    def timed(call):
+        started = time.monotonic()
+        try:
+            call()
+            return time.monotonic() - started, None
+        except RuntimeError as e:
+            return time.monotonic() - started, str(e)
+
+    def joints_and_frames(k):
+        bridge.log_joints(robot, 0, "JOINT_POSITIONS", "j", [float(k)], k)
+        if k % 50 == 0:
+            bridge.log_frame(robot, 0, "RGB_IMAGES", "cam", 16, 12, "uint8", frame(k),
+                             time.time_ns())
+
+    for command in sys.stdin:
+        word = command.strip()
+        if word == "log then stop":
+            logged = at_500_hz(3, joints_and_frames)
+            stop_s, stop_error = timed(lambda: bridge.stop_recording(robot, 0))
+            flush_s, flush_error = timed(lambda: bridge.flush_source(robot, 0))
+            say(logged=logged, stop_s=stop_s, stop_error=stop_error, flush_s=flush_s,
+                flush_error=flush_error)
+        elif word == "log on":
+            payload = bytes(4096)
+            before = resident_bytes()
+            at_500_hz(10, lambda k: bridge.log_json(robot, 0, "CUSTOM", "blob", payload, k))
+            say(grown=resident_bytes() - before)
+        elif word == "daemon up":
+            start = bridge.start_recording(robot, 0)
+            for k in range(20):
+                bridge.log_joints(robot, 0, "JOINT_POSITIONS", "j", [float(k)], k)
+            bridge.stop_recording(robot, 0)
+            bridge.flush_source(robot, 0)
+            say(start=start)
+"""
+
+
+def test_no_daemon_neither_hangs_the_producer_nor_grows_its_memory(start_daemon, producers):
+    env = dict(os.environ)
+    if "libasan" in env.get("LD_PRELOAD", ""):
+        # Freed memory in the sanitizer's quarantine would count as resident.
+        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":quarantine_size_mb=0"
+    producer = producers(ABSENT, env=env)
+    producer.send("log then stop")
+    stopped = producer.read(timeout=WAIT_S * 2)
+    # Each call gives up after about one subscriber wait; the bounds only tell that from one wait
+    # a queued sample, which 1,500 samples would make two hours.
+    assert stopped["logged"] > 1000
+    assert stopped["stop_error"] == NO_SUBSCRIBER
+    assert stopped["stop_s"] < 30
+    assert stopped["flush_error"] is None
+    assert stopped["flush_s"] < 30
+
+    # Logging goes on while nobody listens: what is queued is dropped as it comes. Queued, it
+    # would be 20 MB of payloads.
+    producer.send("log on")
+    assert producer.read(timeout=WAIT_S * 2)["grown"] < 8 * 1024 * 1024
+
+    # A daemon that starts gets what comes next.
+    daemon = start_daemon()
+    producer.send("daemon up")
+    start = producer.read()["start"]
+    seen = set()
+    received = drain(daemon, lambda e: seen.add(e.get("variant")) or
+                     {"StopRecording", "SourceFlushed"} <= seen)
+    assert "Traceback" not in producer.finish()
+    assert [e["timestamp_ns"] for e in received if e.get("variant") == "StartRecording"] == [start]
+    assert joint_values(received, "absent") == list(range(20))
+
+
+CHURN_THREADS = """
+    count, call = int(sys.argv[2]), sys.argv[3]
+    outcomes = []
+
+    def one(i):
+        try:
+            if call == "ready":
+                outcomes.append(bridge.wait_until_ready(0))
+            else:
+                outcomes.append(bridge.start_recording(f"thread{i}", 0))
+        except RuntimeError as e:
+            outcomes.append(str(e))
+
+    # One after another: each thread's services go as it ends, while the next opens them.
+    for i in range(count):
+        thread = threading.Thread(target=one, args=(i,))
+        thread.start()
+        thread.join()
+    say(outcomes=outcomes)
+"""
+
+CHURN_PROCESS = """
+    try:
+        if sys.argv[2] == "ready":
+            say(outcome=bridge.wait_until_ready(0))
+        else:
+            say(outcome=bridge.start_recording(f"process{sys.argv[3]}", 0))
+    except RuntimeError as e:
+        say(outcome=str(e))
+"""
+
+
+def process_churn(producers, sandbox, count, call):
+    """The outcomes of count processes, four at a time, each making one call and ending."""
+    outcomes, running = [], []
+    for i in range(count):
+        running.append(producers(CHURN_PROCESS, args=(call, i), cwd=sandbox.path))
+        if len(running) == 4 or i == count - 1:
+            for producer in running:
+                outcomes.append(producer.read()["outcome"])
+                assert "Traceback" not in producer.finish()
+            running = []
+    return outcomes
+
+
+@pytest.fixture
+def own_sandbox():
+    """An IPC sandbox of the test's own, which no thread of this process holds services in:
+    with no daemon there, the services come and go with the producers' threads."""
+    with IpcSandbox.create() as sandbox:  # removed once the test's producers have ended
+        yield sandbox
+
+
+def test_threads_and_processes_that_come_and_go(own_sandbox, producers):
+    # With no daemon, what a thread or process finds half created or half removed by the one
+    # before it is no daemon: wait_until_ready gives None, never an error.
+    threads = producers(CHURN_THREADS, args=(300, "ready"), cwd=own_sandbox.path)
+    assert threads.read(timeout=WAIT_S * 4)["outcomes"] == [None] * 300
+    assert "Traceback" not in threads.finish()
+    assert process_churn(producers, own_sandbox, 80, "ready") == [None] * 80
+
+    # With a daemon up, every command of the churn arrives.
+    daemon = DevDaemon(BUILD_DIR, sandbox=own_sandbox)
+    try:
+        threads = producers(CHURN_THREADS, args=(20, "start"), cwd=own_sandbox.path)
+        thread_starts = threads.read(timeout=WAIT_S * 2)["outcomes"]
+        assert "Traceback" not in threads.finish()
+        process_starts = process_churn(producers, own_sandbox, 12, "start")
+        assert all(isinstance(start, int) for start in thread_starts + process_starts)
+        received = daemon.envelopes(32)
+        assert sorted((e["robot_id"], e["timestamp_ns"]) for e in received) == sorted(
+            [(f"thread{i}", start) for i, start in enumerate(thread_starts)] +
+            [(f"process{i}", start) for i, start in enumerate(process_starts)])
+        daemon.assert_quiet()
+    finally:
+        daemon.stop()

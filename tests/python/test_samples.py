@@ -105,7 +105,7 @@ def test_json_payload_arrives_unchanged(daemon, payload):
 
 def test_samples_without_a_daemon_return_at_once():
     """Samples are only queued: with nobody listening the calls still return at once (their
-    items would each take the 5 s subscriber wait on the publisher thread). Run in a process
+    first item would take the 5 s subscriber wait on the publisher thread). Run in a process
     of its own, whose queue is thrown away with it."""
     script = textwrap.dedent("""
         import time

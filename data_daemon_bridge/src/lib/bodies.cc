@@ -1,5 +1,8 @@
 #include "lib/bodies.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "clock/publish_clock.h"
 #include "publisher/data_publisher.h"
 #include "publisher/publish.h"
@@ -10,8 +13,9 @@ namespace data_daemon_bridge {
 using data_daemon_shared::Envelope;
 using data_daemon_shared::Err;
 
-Result<Unit, PythonError> publish_command(const Envelope& envelope) {
-  auto published = publish_envelope(envelope);
+Result<Unit, PythonError> publish_command(const Envelope& envelope,
+                                          std::chrono::nanoseconds subscriber_wait) {
+  auto published = publish_envelope(envelope, subscriber_wait);
   if (!published) return Err(publisher_error_to_pyerr(std::move(published.error())));
   return Unit{};
 }
@@ -44,12 +48,18 @@ void log_json_nogil(JsonSample sample) {
 
 Result<Unit, PythonError> stop_recording_nogil(std::string robot_id, int64_t robot_instance,
                                                std::optional<int64_t> timestamp_ns) {
+  // The stop waits for a subscriber once, from its start: with no daemon, the drain has spent
+  // up to that wait behind the sample the publisher thread was trying to deliver, and the stop
+  // has what is left of it (at least one attempt). A reachable daemon's reading is no such wait.
+  const auto wait_ends = std::chrono::steady_clock::now() + COMMAND_SUBSCRIBER_TIMEOUT;
   // The recording's samples, queued by any thread before this point, go out before the stop.
   // Unanswered (no publisher thread) or not, the stop is sent.
   (void)drain_data_publisher();
   const int64_t now = publish_clock_ns();
-  return publish_command(data_daemon_shared::StopRecording{std::move(robot_id), robot_instance, now,
-                                                           timestamp_ns.value_or(now)});
+  return publish_command(
+      data_daemon_shared::StopRecording{std::move(robot_id), robot_instance, now,
+                                        timestamp_ns.value_or(now)},
+      std::max<std::chrono::nanoseconds>(wait_ends - std::chrono::steady_clock::now(), {}));
 }
 
 namespace {

@@ -4,6 +4,7 @@
 // entry raises once it holds the lock again.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 #include "data_daemon_shared/envelope.h"
 #include "data_daemon_shared/result.h"
 #include "lib/python_error.h"
+#include "publisher/limits.h"
 #include "publisher/publisher_item.h"
 
 namespace data_daemon_bridge {
@@ -33,9 +35,12 @@ struct StartRecordingArgs {
 // timestamp it sent (timestamp_ns when given, else the publish clock's reading).
 Result<int64_t, PythonError> start_recording_nogil(StartRecordingArgs args);
 
-// Publishes one envelope on the calling thread's own commands publisher; a failure is the
-// RuntimeError carrying the daemon link's error text.
-Result<Unit, PythonError> publish_command(const data_daemon_shared::Envelope& envelope);
+// Publishes one envelope on the calling thread's own commands publisher, waiting up to
+// subscriber_wait for a subscriber (publish_envelope); a failure is the RuntimeError carrying
+// the daemon link's error text.
+Result<Unit, PythonError> publish_command(
+    const data_daemon_shared::Envelope& envelope,
+    std::chrono::nanoseconds subscriber_wait = COMMAND_SUBSCRIBER_TIMEOUT);
 
 // Publishes RefreshConfig on the calling thread's commands publisher.
 Result<Unit, PythonError> refresh_config_nogil();
@@ -48,7 +53,9 @@ void log_joints_nogil(JointFrame frame);
 void log_json_nogil(JsonSample sample);
 
 // Drains the data publisher, then publishes StopRecording on the calling thread's commands
-// publisher. Blocks without a deadline for the drain, then up to 5 s for a subscriber.
+// publisher. Blocks without a deadline for the drain; the wait for a subscriber is 5 s from the
+// call's start, less what the drain took, with at least one attempt. With no daemon the call so
+// returns after about 5 s; with one, after the drain and the send.
 Result<Unit, PythonError> stop_recording_nogil(std::string robot_id, int64_t robot_instance,
                                                std::optional<int64_t> timestamp_ns);
 

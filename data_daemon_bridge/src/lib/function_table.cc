@@ -81,14 +81,17 @@ constexpr const char kStopRecordingDoc[] =
     "published on this thread's command port, after the recording's start. The window's upper\n"
     "bound is the publish clock at the send; the capture stop time (timestamp_ns when given,\n"
     "else that publish time) is what the daemon stores as the recording's end. Video chunks are\n"
-    "not sealed here: call flush_source right after.";
+    "not sealed here: call flush_source right after.\n\n"
+    "Waits up to 5 s from the call for the daemon to listen, the samples' turn included; raises\n"
+    "RuntimeError when it does not (the samples are then dropped).";
 
 constexpr const char kFlushSourceDoc[] =
     "flush_source(robot_id, robot_instance)\n--\n\n"
     "Write out the source's video tail.\n\n"
     "Writes every frame queued before the call, seals and announces the source's open chunks,\n"
     "sends the source's flush marker and waits until all of it is on the wire. Required after\n"
-    "stop_recording; blocking and idempotent.";
+    "stop_recording; blocking and idempotent. With no daemon listening the chunks are written\n"
+    "all the same, their announcements are dropped, and it returns within about 5 s.";
 
 constexpr const char kCancelRecordingDoc[] =
     "cancel_recording(robot_id, robot_instance, timestamp_ns=None)\n--\n\n"

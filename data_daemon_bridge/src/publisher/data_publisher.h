@@ -1,7 +1,10 @@
 // The data publisher: one process-wide background thread, "qs-data-publisher", that drains one
 // unbounded channel of PublisherItems and publishes each as an envelope on its own commands
 // publisher. Producers (log_joints, log_json, the video pipeline) pay one enqueue and never wait
-// for the daemon; only the flush barrier waits.
+// for the daemon; only the flush barrier waits. While no daemon listens, the thread gives each
+// item one attempt once a publish has waited out the subscriber wait in vain
+// (serve_publisher_items), so the channel stays short and a barrier is answered within about
+// that one wait.
 //
 // The thread and its channel are made by the first caller of get_or_spawn_data_publisher in a
 // process and run detached until the process ends. A forked child makes its own on first use;

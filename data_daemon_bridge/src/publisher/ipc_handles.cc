@@ -24,6 +24,24 @@ namespace {
 // Owner: the calling thread.
 thread_local uint64_t IPC_HANDLES_BUILDS = 0;
 
+// `open` (an open_or_create) until it succeeds, fails for another reason than a service in
+// transition, or has been tried for kServiceTransitionWait. The failure is a ServiceOpen, marked
+// in_transition when the service was in transition at the last try.
+template <class PortFactory, class Open>
+Result<PortFactory, PublisherError> open_service(Open open) {
+  const auto give_up = std::chrono::steady_clock::now() + kServiceTransitionWait;
+  for (;;) {
+    auto opened = open();
+    if (opened) return std::move(opened).value();
+    const bool in_transition =
+        opened.error().kind == data_daemon_ipc::IpcErrorKind::ServiceInTransition;
+    if (!in_transition || std::chrono::steady_clock::now() >= give_up) {
+      return Err(PublisherError{PublisherError::ServiceOpen{opened.error().text, in_transition}});
+    }
+    std::this_thread::sleep_for(kServiceTransitionPause);
+  }
+}
+
 Result<ServiceName, PublisherError> service_name(std::string_view name) {
   auto result = ServiceName::create(name);
   if (!result) {
@@ -93,9 +111,11 @@ Result<QueryClient, PublisherError> open_query_client(const Node& node, std::str
                                                       uint64_t initial_max_slice_len) {
   auto service_name_result = service_name(name);
   if (!service_name_result) return Err(service_name_result.error());
-  auto service = PortFactoryRequestResponse::open_or_create(node, service_name_result.value(),
-                                                            kQueryServiceSettings);
-  if (!service) return Err(PublisherError{PublisherError::ServiceOpen{service.error().text}});
+  auto service = open_service<PortFactoryRequestResponse>([&] {
+    return PortFactoryRequestResponse::open_or_create(node, service_name_result.value(),
+                                                      kQueryServiceSettings);
+  });
+  if (!service) return Err(service.error());
   auto client = service.value().client(initial_max_slice_len);
   if (!client) {
     return Err(PublisherError{PublisherError::PublisherCreate{client.error().text}});
@@ -114,9 +134,11 @@ Result<IpcHandles, PublisherError> open_ipc_handles() {
 
   auto commands_name = service_name(kCommandsService);
   if (!commands_name) return Err(commands_name.error());
-  auto service = PortFactoryPublishSubscribe::open_or_create(node.value(), commands_name.value(),
-                                                             kCommandsServiceSettings);
-  if (!service) return Err(PublisherError{PublisherError::ServiceOpen{service.error().text}});
+  auto service = open_service<PortFactoryPublishSubscribe>([&] {
+    return PortFactoryPublishSubscribe::open_or_create(node.value(), commands_name.value(),
+                                                       kCommandsServiceSettings);
+  });
+  if (!service) return Err(service.error());
 
   // A full subscriber buffer is waited out by publish_with_deadline, which can tell a daemon
   // that is behind from one that died; the library's own blocking send would wait on a dead

@@ -86,10 +86,17 @@ struct IpcHandles {
 
 // Builds a whole set, or returns the error of the first failing step after releasing what was
 // built before it. Registers the fork handler first (once per process). The commands publisher
-// loans at most MAX_ENVELOPE_BYTES and blocks on a full subscriber buffer.
+// loans at most MAX_ENVELOPE_BYTES and discards a send for a full subscriber buffer (which
+// publish_with_deadline then waits out).
+//
+// With no daemon, the services exist only while some thread or process holds them: one that
+// ends removes what it alone held, while the next may be opening it. An open that finds a
+// service so in transition is tried again for up to kServiceTransitionWait; after that the
+// build fails with a ServiceOpen marked in_transition, which every caller takes as no daemon.
 data_daemon_shared::Result<IpcHandles, PublisherError> open_ipc_handles();
 
-// The request-response service `name` with kQueryServiceSettings and a Static client on it.
+// The request-response service `name` with kQueryServiceSettings (opened as open_ipc_handles
+// opens a service) and a Static client on it.
 data_daemon_shared::Result<QueryClient, PublisherError> open_query_client(
     const data_daemon_ipc::Node& node, std::string_view name, uint64_t initial_max_slice_len);
 

@@ -22,24 +22,40 @@ std::atomic<uint64_t> cleanups_run{0};
 
 }  // namespace
 
-PublishResult publish_envelope(const data_daemon_shared::Envelope& envelope) {
+PublishResult publish_envelope(const data_daemon_shared::Envelope& envelope,
+                               std::chrono::nanoseconds subscriber_wait) {
   auto bytes = data_daemon_shared::encode_envelope(envelope);
   if (!bytes) return Err(PublisherError{PublisherError::Codec{bytes.error()}});
   if (bytes.value().size() > MAX_ENVELOPE_BYTES) {
     return Err(
         PublisherError{PublisherError::PayloadTooLarge{bytes.value().size(), MAX_ENVELOPE_BYTES}});
   }
-  return publish_command_bytes(bytes.value());
+  return publish_command_bytes(bytes.value(), subscriber_wait);
 }
 
-PublishResult publish_command_bytes(std::span<const uint8_t> bytes) {
-  auto borrow = borrow_ipc_handles();
-  if (!borrow) return Err(borrow.error());
-  IpcHandles& handles = borrow.value().handles();
-  auto sent = publish_with_deadline(handles.commands_publisher, handles.commands_service, bytes,
-                                    COMMAND_SUBSCRIBER_TIMEOUT, COMMAND_RETRY_INTERVAL);
-  if (sent) handles.last_delivery = Clock::now();
-  return sent;
+PublishResult publish_command_bytes(std::span<const uint8_t> bytes,
+                                    std::chrono::nanoseconds subscriber_wait) {
+  const auto deadline = Clock::now() + subscriber_wait;
+  for (;;) {
+    auto borrow = borrow_ipc_handles();
+    if (borrow) {
+      IpcHandles& handles = borrow.value().handles();
+      const auto left = std::max<std::chrono::nanoseconds>(deadline - Clock::now(), {});
+      auto sent = publish_with_deadline(handles.commands_publisher, handles.commands_service, bytes,
+                                        left, COMMAND_RETRY_INTERVAL);
+      if (sent) {
+        handles.last_delivery = Clock::now();
+        return sent;
+      }
+      if (means_no_daemon(sent.error())) {
+        return Err(no_subscriber_error(COMMAND_SUBSCRIBER_TIMEOUT));
+      }
+      return sent;
+    }
+    if (!means_no_daemon(borrow.error())) return Err(borrow.error());
+    if (Clock::now() >= deadline) return Err(no_subscriber_error(COMMAND_SUBSCRIBER_TIMEOUT));
+    std::this_thread::sleep_for(COMMAND_RETRY_INTERVAL);
+  }
 }
 
 PublishResult publish_with_deadline(const data_daemon_ipc::Publisher& publisher,
@@ -76,10 +92,14 @@ PublishResult publish_with_deadline(const data_daemon_ipc::Publisher& publisher,
     if (Clock::now() >= deadline) break;
     std::this_thread::sleep_for(retry_interval);
   }
+  return Err(no_subscriber_error(timeout));
+}
+
+PublisherError no_subscriber_error(std::chrono::nanoseconds timeout) {
   const auto whole_seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout).count();
-  return Err(
-      PublisherError{PublisherError::Send{"no data-daemon command subscriber connected within " +
-                                          std::to_string(whole_seconds) + "s"}});
+  return PublisherError{PublisherError::Send{
+      "no data-daemon command subscriber connected within " + std::to_string(whole_seconds) + "s",
+      /*no_subscriber=*/true}};
 }
 
 FullBufferWaitCounts full_buffer_wait_counts() {

@@ -2,8 +2,9 @@
 // own commands publisher, so that one thread's commands reach the daemon in call order.
 //
 // Any thread may call; each works on its own IPC_HANDLES and takes no lock. A publish blocks its
-// thread for up to about COMMAND_SUBSCRIBER_TIMEOUT while no subscriber is connected, and longer
-// while a full subscriber buffer holds a send back.
+// thread for up to about its subscriber timeout (COMMAND_SUBSCRIBER_TIMEOUT unless the caller
+// gives another) while no subscriber is connected, and longer while a full subscriber buffer
+// holds a send back.
 #pragma once
 
 #include <chrono>
@@ -22,12 +23,20 @@ using PublishResult = data_daemon_shared::Result<data_daemon_shared::Unit, Publi
 
 // Encodes the envelope; refuses an encoding longer than MAX_ENVELOPE_BYTES before any handle set
 // is touched (PayloadTooLarge); else publish_command_bytes.
-PublishResult publish_envelope(const data_daemon_shared::Envelope& envelope);
+PublishResult publish_envelope(
+    const data_daemon_shared::Envelope& envelope,
+    std::chrono::nanoseconds subscriber_wait = COMMAND_SUBSCRIBER_TIMEOUT);
 
-// publish_with_deadline on the calling thread's commands publisher, with
-// COMMAND_SUBSCRIBER_TIMEOUT and COMMAND_RETRY_INTERVAL, building the thread's set first if it
-// has none.
-PublishResult publish_command_bytes(std::span<const uint8_t> bytes);
+// publish_with_deadline on the calling thread's commands publisher, with COMMAND_RETRY_INTERVAL,
+// building the thread's set first if it has none. subscriber_wait bounds the build and the wait
+// for a subscriber together: the whole COMMAND_SUBSCRIBER_TIMEOUT, or what is left of it when
+// the caller spent the rest finding no daemon elsewhere (0: one attempt). A build that finds the
+// services in transition (means_no_daemon) is no daemon either: it is tried again every
+// COMMAND_RETRY_INTERVAL until subscriber_wait has passed. Either way the failure is
+// no_subscriber_error(COMMAND_SUBSCRIBER_TIMEOUT). Any other build failure is returned at once.
+PublishResult publish_command_bytes(
+    std::span<const uint8_t> bytes,
+    std::chrono::nanoseconds subscriber_wait = COMMAND_SUBSCRIBER_TIMEOUT);
 
 // Loans a slice of exactly bytes.size(), copies the bytes in and sends. A send that reaches a
 // subscriber succeeds however long it took. One that reaches none is not delivered anywhere:
@@ -38,8 +47,7 @@ PublishResult publish_command_bytes(std::span<const uint8_t> bytes);
 //   are cleared away, so that a dead daemon's registration goes and the wait below applies;
 //   the deadline restarts once the subscriber is gone;
 // - else, while the deadline (now + timeout) has not passed, sleep `retry_interval` and try
-//   again with a new loan; else fail with "no data-daemon command subscriber connected within
-//   {whole seconds}s".
+//   again with a new loan; else fail with no_subscriber_error(timeout).
 // The first attempt is always made. Loan and send failures are returned at once. The command
 // link's publishers discard rather than block on a full buffer, so every wait is one of these
 // pauses, none inside the IPC library, where a dead daemon's buffer would hold a send for ever.
@@ -48,6 +56,10 @@ PublishResult publish_with_deadline(const data_daemon_ipc::Publisher& publisher,
                                     std::span<const uint8_t> bytes,
                                     std::chrono::nanoseconds timeout,
                                     std::chrono::nanoseconds retry_interval);
+
+// The Send error of a publish whose sends reached no subscriber within `timeout`, marked
+// no_subscriber: "no data-daemon command subscriber connected within {whole seconds}s".
+PublisherError no_subscriber_error(std::chrono::nanoseconds timeout);
 
 // What the full-buffer waits of publish_with_deadline did in this process so far, for tests:
 // sends refused by a full buffer and tried again, and dead-node cleanups run.

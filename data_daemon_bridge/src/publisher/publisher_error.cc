@@ -28,4 +28,14 @@ std::string publisher_error_text(const PublisherError& error) {
       error.value);
 }
 
+bool means_no_daemon(const PublisherError& error) {
+  if (const auto* open = std::get_if<PublisherError::ServiceOpen>(&error.value)) {
+    return open->in_transition;
+  }
+  if (const auto* send = std::get_if<PublisherError::Send>(&error.value)) {
+    return send->no_subscriber;
+  }
+  return false;
+}
+
 }  // namespace data_daemon_bridge

@@ -18,6 +18,9 @@ struct PublisherError {
   };
   struct ServiceOpen {
     std::string text;
+    // Another participant went on creating or removing the service for as long as the open was
+    // tried (kServiceTransitionWait): no daemon holds it, and callers take it as no daemon.
+    bool in_transition = false;
   };
   struct PublisherCreate {  // the commands publisher and every query client
     std::string text;
@@ -27,6 +30,8 @@ struct PublisherError {
   };
   struct Send {
     std::string text;
+    // The send reached no subscriber within the subscriber wait: no daemon listens.
+    bool no_subscriber = false;
   };
   struct Codec {
     data_daemon_shared::CodecError error;
@@ -43,5 +48,9 @@ struct PublisherError {
 // publisher: {}", "failed to loan sample: {}", "failed to send sample: {}", the codec error's
 // own text, or "envelope payload {len} bytes exceeds limit {limit} bytes".
 std::string publisher_error_text(const PublisherError& error);
+
+// Whether the error says that no daemon is there: a send that reached no subscriber within its
+// wait, or services that another participant went on creating or removing.
+bool means_no_daemon(const PublisherError& error);
 
 }  // namespace data_daemon_bridge

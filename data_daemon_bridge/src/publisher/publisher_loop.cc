@@ -1,9 +1,11 @@
 #include "publisher/publisher_loop.h"
 
+#include <optional>
 #include <utility>
 #include <variant>
 
 #include "events/events.h"
+#include "publisher/limits.h"
 #include "publisher/publish.h"
 #include "publisher/publisher_error.h"
 #include "publisher/sample_envelopes.h"
@@ -17,45 +19,47 @@ struct Overloaded : F... {
   using F::operator()...;
 };
 
-void report_failure(const data_daemon_shared::Result<data_daemon_shared::Unit, std::string>& r) {
-  if (!r) {
-    emit_event(EventLevel::Warn, kPublisherLogTarget, "failed to publish data envelope",
-               {{"error", r.error()}});
-  }
-}
-
 }  // namespace
 
 void serve_publisher_items(PublisherReceiver& receiver, const EnvelopePublisher& publish) {
+  // Set by a publish that found no daemon, cleared by the next envelope that reaches a
+  // subscriber. While it is set, each envelope gets a single attempt.
+  bool daemon_absent = false;
+  auto publish_one = [&](const data_daemon_shared::Envelope& envelope) {
+    auto published = publish(
+        envelope, daemon_absent ? std::chrono::nanoseconds::zero() : COMMAND_SUBSCRIBER_TIMEOUT);
+    if (published) {
+      daemon_absent = false;
+      return;
+    }
+    if (means_no_daemon(published.error())) daemon_absent = true;
+    emit_event(EventLevel::Warn, kPublisherLogTarget, "failed to publish data envelope",
+               {{"error", publisher_error_text(published.error())}});
+  };
   while (std::optional<PublisherItem> item = receiver.receive()) {
-    std::visit(Overloaded{
-                   [&](PublisherItem::Envelope& e) { report_failure(publish(e.envelope)); },
-                   [&](PublisherItem::Json& j) {
-                     report_failure(publish(json_sample_envelope(std::move(j.sample))));
-                   },
-                   [&](PublisherItem::Joints& j) {
-                     report_failure(publish(joint_frame_envelope(std::move(j.frame))));
-                   },
-                   [](PublisherItem::Flush& f) {
-                     // A waiter that is gone changes nothing.
-                     (void)f.reply.send(data_daemon_shared::Unit{});
-                   },
-               },
-               item->value);
+    std::visit(
+        Overloaded{
+            [&](PublisherItem::Envelope& e) { publish_one(e.envelope); },
+            [&](PublisherItem::Json& j) { publish_one(json_sample_envelope(std::move(j.sample))); },
+            [&](PublisherItem::Joints& j) {
+              publish_one(joint_frame_envelope(std::move(j.frame)));
+            },
+            [](PublisherItem::Flush& f) {
+              // A waiter that is gone changes nothing.
+              (void)f.reply.send(data_daemon_shared::Unit{});
+            },
+        },
+        item->value);
     // The item (and a Flush's reply end) is released here, before the next one is taken.
   }
 }
 
 void run_data_publisher(PublisherReceiver receiver) {
   // Publishes on this thread's own IpcHandles, built with the first envelope.
-  serve_publisher_items(receiver,
-                        [](const data_daemon_shared::Envelope& envelope)
-                            -> data_daemon_shared::Result<data_daemon_shared::Unit, std::string> {
-                          auto published = publish_envelope(envelope);
-                          if (!published)
-                            return data_daemon_shared::Err(publisher_error_text(published.error()));
-                          return data_daemon_shared::Unit{};
-                        });
+  serve_publisher_items(receiver, [](const data_daemon_shared::Envelope& envelope,
+                                     std::chrono::nanoseconds subscriber_wait) {
+    return publish_envelope(envelope, subscriber_wait);
+  });
 }
 
 }  // namespace data_daemon_bridge

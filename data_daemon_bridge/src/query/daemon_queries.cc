@@ -64,6 +64,19 @@ QueryResult<T> poll_until(Clock::time_point deadline, std::chrono::milliseconds 
   }
 }
 
+// `attempt` on the calling thread's IpcHandles, building them first if the thread has none. A
+// build that found the services in transition is no daemon: no reply, and the next attempt
+// builds again.
+template <class T, class Attempt>
+QueryResult<T> on_thread_handles(Attempt attempt) {
+  auto borrow = borrow_ipc_handles();
+  if (!borrow) {
+    if (means_no_daemon(borrow.error())) return std::optional<T>();
+    return Err(borrow.error());
+  }
+  return attempt(borrow.value().handles());
+}
+
 template <class T, class TryOnce>
 QueryResult<T> run_request_id_query(double timeout_s, const QueryPacer& pacer, TryOnce try_once) {
   const auto request_id = static_cast<uint64_t>(publish_clock_ns());
@@ -93,41 +106,40 @@ QueryResult<std::string> query_recording_id(std::span<const uint8_t> request, do
 
 QueryResult<std::string> try_version_query(std::span<const uint8_t> request, uint64_t request_id,
                                            const QueryPacer& pacer) {
-  auto borrow = borrow_ipc_handles();
-  if (!borrow) return Err(borrow.error());
-  return attempt<std::string>(
-      borrow.value().handles().version_client, request, QUERY_REPLY_WINDOW, pacer,
-      "version receive failed; treating as no reply",
-      [request_id](std::span<const uint8_t> bytes) -> QueryResult<std::string> {
-        auto reply = data_daemon_shared::decode_version_reply(bytes);
-        if (!reply) return Err(codec(reply.error()));
-        if (reply.value().request_id != request_id) return std::optional<std::string>();
-        return std::optional<std::string>(std::move(reply.value().version));
-      });
+  return on_thread_handles<std::string>([&](IpcHandles& handles) {
+    return attempt<std::string>(
+        handles.version_client, request, QUERY_REPLY_WINDOW, pacer,
+        "version receive failed; treating as no reply",
+        [request_id](std::span<const uint8_t> bytes) -> QueryResult<std::string> {
+          auto reply = data_daemon_shared::decode_version_reply(bytes);
+          if (!reply) return Err(codec(reply.error()));
+          if (reply.value().request_id != request_id) return std::optional<std::string>();
+          return std::optional<std::string>(std::move(reply.value().version));
+        });
+  });
 }
 
 QueryResult<uint32_t> try_health_query(std::span<const uint8_t> request, uint64_t request_id,
                                        const QueryPacer& pacer) {
-  auto borrow = borrow_ipc_handles();
-  if (!borrow) return Err(borrow.error());
-  return attempt<uint32_t>(
-      borrow.value().handles().health_client, request, QUERY_REPLY_WINDOW, pacer,
-      "health receive failed; treating as no reply",
-      [request_id](std::span<const uint8_t> bytes) -> QueryResult<uint32_t> {
-        auto reply = data_daemon_shared::decode_health_reply(bytes);
-        if (!reply) return Err(codec(reply.error()));
-        if (reply.value().ready_value == 0 || reply.value().request_id != request_id) {
-          return std::optional<uint32_t>();
-        }
-        return std::optional<uint32_t>(reply.value().ready_value);
-      });
+  return on_thread_handles<uint32_t>([&](IpcHandles& handles) {
+    return attempt<uint32_t>(
+        handles.health_client, request, QUERY_REPLY_WINDOW, pacer,
+        "health receive failed; treating as no reply",
+        [request_id](std::span<const uint8_t> bytes) -> QueryResult<uint32_t> {
+          auto reply = data_daemon_shared::decode_health_reply(bytes);
+          if (!reply) return Err(codec(reply.error()));
+          if (reply.value().ready_value == 0 || reply.value().request_id != request_id) {
+            return std::optional<uint32_t>();
+          }
+          return std::optional<uint32_t>(reply.value().ready_value);
+        });
+  });
 }
 
 QueryResult<std::string> try_recording_id_query(std::span<const uint8_t> request,
                                                 const QueryPacer& pacer) {
-  auto borrow = borrow_ipc_handles();
-  if (!borrow) return Err(borrow.error());
-  return send_recording_id_request(borrow.value().handles(), request, pacer);
+  return on_thread_handles<std::string>(
+      [&](IpcHandles& handles) { return send_recording_id_request(handles, request, pacer); });
 }
 
 QueryResult<std::string> send_recording_id_request(IpcHandles& handles,

@@ -62,7 +62,8 @@ QueryResult<std::string> query_recording_id(std::span<const uint8_t> request, do
                                             const QueryPacer& pacer = kRealQueryPacer);
 
 // Single attempts on the calling thread's IpcHandles, built first if the thread has none. Absent
-// means no accepted reply within the attempt's window.
+// means no accepted reply within the attempt's window, or a build that found the services in
+// transition (no daemon holds them; the next attempt builds again).
 QueryResult<std::string> try_version_query(std::span<const uint8_t> request, uint64_t request_id,
                                            const QueryPacer& pacer = kRealQueryPacer);
 QueryResult<uint32_t> try_health_query(std::span<const uint8_t> request, uint64_t request_id,

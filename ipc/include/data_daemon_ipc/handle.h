@@ -1,7 +1,8 @@
 // The C++ side of the iceoryx2 binding: owning handles over the C interface of ipc.h, named as
 // iceoryx2's own C++ API names them.
 //
-// Every failing call returns an IpcError carrying the iceoryx2 error's display text unchanged.
+// Every failing call returns an IpcError carrying the iceoryx2 error's display text unchanged,
+// and its kind.
 #pragma once
 
 #include <string>
@@ -12,8 +13,16 @@
 
 namespace data_daemon_ipc {
 
+enum class IpcErrorKind : int32_t {
+  Other = DDB_IPC_KIND_OTHER,
+  // A service found half created or half removed by another participant (open_or_create only):
+  // the same call may succeed a moment later.
+  ServiceInTransition = DDB_IPC_KIND_SERVICE_IN_TRANSITION,
+};
+
 struct IpcError {
   std::string text;  // iceoryx2's display text, e.g. "LoanError::ExceedsMaxLoanSize"
+  IpcErrorKind kind = IpcErrorKind::Other;
 };
 
 template <class T>
@@ -26,7 +35,12 @@ template <class Call>
 IpcResult<Unit> ipc_call(Call call) {
   ddb_ipc_error error;
   error.text[0] = '\0';
-  if (call(&error) != DDB_IPC_OK) return Err(IpcError{error.text});
+  error.kind = DDB_IPC_KIND_OTHER;
+  if (call(&error) != DDB_IPC_OK) {
+    return Err(IpcError{error.text, error.kind == DDB_IPC_KIND_SERVICE_IN_TRANSITION
+                                        ? IpcErrorKind::ServiceInTransition
+                                        : IpcErrorKind::Other});
+  }
   return Unit{};
 }
 

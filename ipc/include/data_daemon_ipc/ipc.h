@@ -2,8 +2,9 @@
  * bridge makes, one function per call, on the `ipc` service type.
  *
  * Every function that can fail returns DDB_IPC_OK, DDB_IPC_FAILED (iceoryx2 refused; `error`
- * holds the iceoryx2 error's display text) or DDB_IPC_PANIC (the binding or iceoryx2 panicked;
- * `error` holds the panic's text). `error` may be null. A panic never unwinds into the caller.
+ * holds the iceoryx2 error's display text and its kind) or DDB_IPC_PANIC (the binding or
+ * iceoryx2 panicked; `error` holds the panic's text). `error` may be null. A panic never unwinds
+ * into the caller.
  *
  * Handles are owned by the caller and released with their *_drop function, exactly once; a
  * handle may instead be kept forever without release (a forked child must never release what it
@@ -28,9 +29,17 @@ extern "C" {
 
 enum { DDB_IPC_OK = 0, DDB_IPC_FAILED = 1, DDB_IPC_PANIC = 2 };
 
-/* The failure's display text, NUL-terminated. */
+/* Kinds of failure. DDB_IPC_KIND_SERVICE_IN_TRANSITION: an open_or_create found the service
+ * half created or half removed by another participant (iceoryx2's ServiceInCorruptedState,
+ * IsMarkedForDestruction, HangsInCreation, IsBeingCreatedByAnotherInstance, AlreadyExists,
+ * SystemInFlux); the same call may succeed a moment later. Every other failure, a panic
+ * included, is DDB_IPC_KIND_OTHER. */
+enum { DDB_IPC_KIND_OTHER = 0, DDB_IPC_KIND_SERVICE_IN_TRANSITION = 1 };
+
+/* The failure's display text, NUL-terminated, and its kind. */
 typedef struct ddb_ipc_error {
   char text[512];
+  int32_t kind;
 } ddb_ipc_error;
 
 /* level: 0 trace, 1 debug, 2 info, 3 warn, 4 error, 5 fatal. The texts are not NUL-terminated
