@@ -20,7 +20,7 @@ std::atomic<uint64_t> NOTED_INODE{0};
 
 // At load, before any thread of the module exists and before the host can close its stderr
 // after importing the module.
-const bool NOTED_AT_LOAD = (note_stderr_file(), true);
+[[maybe_unused]] const bool NOTED_AT_LOAD = (note_stderr_file(), true);
 
 bool is_noted_file() {
   struct stat now;
@@ -33,7 +33,6 @@ bool is_noted_file() {
 }  // namespace
 
 void note_stderr_file() {
-  (void)NOTED_AT_LOAD;
   struct stat now;
   const bool open = fstat(STDERR_FILENO, &now) == 0;
   NOTED_OPEN.store(false, std::memory_order_release);
