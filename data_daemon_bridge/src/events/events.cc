@@ -63,4 +63,9 @@ void emit_event(EventLevel level, std::string_view target, std::string_view mess
   }
 }
 
+void count_unemitted_event() noexcept {
+  // A host's sink never hears of it: it has no way to be told of an event that is not there.
+  if (!event_sink_installed()) count_lost_event_line();
+}
+
 }  // namespace data_daemon_bridge

@@ -8,9 +8,11 @@
 // emit from within itself on the same thread.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace data_daemon_bridge {
@@ -53,7 +55,26 @@ bool event_sink_installed();
 // otherwise.
 bool event_wanted(EventLevel level);
 
+// Throws only what an installed sink throws: while there is none, an event whose line cannot be
+// made or queued for want of memory is lost, and counted on stderr (stderr_sink.h).
 void emit_event(EventLevel level, std::string_view target, std::string_view message,
                 std::vector<EventField> fields = {});
+
+// Counts an event that was never emitted because memory ran out while it was being built; while
+// no sink is installed the count reaches stderr with the next line written. Never throws.
+void count_unemitted_event() noexcept;
+
+// emit_event with the fields make_fields() returns, for code that must go on whatever happens
+// (the module's own threads, and what reports memory running out): should building the fields or
+// handing the event on fail, the event is lost and counted instead. Never throws.
+template <class MakeFields>
+void emit_event_nothrow(EventLevel level, std::string_view target, std::string_view message,
+                        MakeFields&& make_fields) noexcept {
+  try {
+    emit_event(level, target, message, std::forward<MakeFields>(make_fields)());
+  } catch (const std::exception&) {
+    count_unemitted_event();  // a sink that throws loses its event just the same
+  }
+}
 
 }  // namespace data_daemon_bridge

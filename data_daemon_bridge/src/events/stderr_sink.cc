@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -44,6 +46,10 @@ struct StderrLog {
 // and the child has no writing thread.
 std::atomic<StderrLog*> STDERR_LOG{nullptr};
 
+// Lines lost before they reached the queue, for want of memory; the writing thread takes them
+// into its count. Owner: the process (a forked child inherits the count, as it would the queue).
+std::atomic<uint64_t> UNQUEUED_LINES{0};
+
 void replace_in_child() { STDERR_LOG.store(new StderrLog, std::memory_order_release); }
 
 void flush_at_exit();
@@ -59,15 +65,21 @@ StderrLog& stderr_log() {
   return *STDERR_LOG.load(std::memory_order_acquire);
 }
 
-std::string lost_line(uint64_t lost) {
-  return "WARN data_daemon_bridge::events: " + std::to_string(lost) +
-         " event lines could not be written to stderr\n";
+// The count line, made in place: the writing thread allocates nothing of its own, so that it goes
+// on while memory has run out.
+StderrWrite write_lost_line(uint64_t lost) {
+  char line[96];
+  const int n = std::snprintf(line, sizeof line,
+                              "WARN data_daemon_bridge::events: %llu event lines could not be "
+                              "written to stderr\n",
+                              static_cast<unsigned long long>(lost));
+  return write_to_stderr_file(std::string_view(line, static_cast<size_t>(n)));
 }
 
 // The body of the writing thread: the lines in queue order, the count of those lost written
-// ahead of the next line that is.
+// ahead of the next line that is. Nothing in it allocates or throws.
 [[noreturn]] void write_lines(StderrLog& log) {
-  port::block_all_signals_on_this_thread();
+  port::block_asynchronous_signals_on_this_thread();
   uint64_t lost = 0;  // owned by this thread
   std::unique_lock lock(log.mutex);
   for (;;) {
@@ -76,7 +88,8 @@ std::string lost_line(uint64_t lost) {
     log.lines.pop_front();
     log.writing = true;
     lock.unlock();
-    if (lost > 0 && write_to_stderr_file(lost_line(lost)) == StderrWrite::Written) lost = 0;
+    lost += UNQUEUED_LINES.exchange(0, std::memory_order_relaxed);
+    if (lost > 0 && write_lost_line(lost) == StderrWrite::Written) lost = 0;
     if (write_to_stderr_file(line.text) != StderrWrite::Written) ++lost;
     lost += line.lost_after;
     line = {};
@@ -90,16 +103,25 @@ std::string lost_line(uint64_t lost) {
 void queue_lines(StderrLog& log, std::vector<std::string> lines) {
   if (lines.empty()) return;
   for (std::string& line : lines) {
-    if (log.lines.size() < kMaxQueuedEventLines) {
-      log.lines.push_back({std::move(line)});
-    } else {
+    if (log.lines.size() >= kMaxQueuedEventLines) {
       ++log.lines.back().lost_after;
+      continue;
+    }
+    try {
+      log.lines.push_back({std::move(line)});
+    } catch (const std::bad_alloc&) {
+      count_lost_event_line();
     }
   }
   if (!log.thread_started) {
-    // Not started (no thread to be had now): the lines wait, and the next event tries again.
-    log.thread_started = static_cast<bool>(
-        port::start_detached_thread(kLogThreadName, 0, [&log] { write_lines(log); }));
+    // Not started (no thread or no memory to be had now): the lines wait, and the next event
+    // tries again. The thread is born with the asynchronous signals blocked.
+    try {
+      const port::AsynchronousSignalsBlocked blocked;
+      log.thread_started = static_cast<bool>(
+          port::start_detached_thread(kLogThreadName, 0, [&log] { write_lines(log); }));
+    } catch (const std::bad_alloc&) {
+    }
   }
   log.queued.notify_one();
 }
@@ -122,10 +144,16 @@ void flush_at_exit() {
 
 void write_event_to_stderr(const Event& event) {
   if (event.level == EventLevel::Debug) return;
-  StderrLog& log = stderr_log();
-  std::lock_guard lock(log.mutex);
-  queue_lines(log, log.folder.accept(event, std::chrono::steady_clock::now()));
+  try {
+    StderrLog& log = stderr_log();
+    std::lock_guard lock(log.mutex);
+    queue_lines(log, log.folder.accept(event, std::chrono::steady_clock::now()));
+  } catch (const std::bad_alloc&) {
+    count_lost_event_line();
+  }
 }
+
+void count_lost_event_line() noexcept { UNQUEUED_LINES.fetch_add(1, std::memory_order_relaxed); }
 
 bool wait_for_event_lines(std::chrono::milliseconds limit) {
   StderrLog& log = stderr_log();

@@ -23,8 +23,13 @@ namespace data_daemon_bridge {
 inline constexpr size_t kMaxQueuedEventLines = 256;
 inline constexpr std::chrono::milliseconds kExitFlushWait{100};
 
-// Any thread, any time until the process ends, also in a forked child.
+// Any thread, any time until the process ends, also in a forked child. Never throws: a line that
+// cannot be made or queued for want of memory is lost and counted.
 void write_event_to_stderr(const Event& event);
+
+// Counts one line lost before it could be made (memory ran out while its event was built): the
+// count goes out with the next line written. Any thread; takes no lock and allocates nothing.
+void count_lost_event_line() noexcept;
 
 // Waits until every line queued so far has been written or found lost, for at most limit; false
 // when the time ran out. The flush at exit waits so; tests wait for the log's thread so too.
