@@ -6,9 +6,9 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
