@@ -304,6 +304,39 @@ TEST(CommandLink, AForkedChildBuildsItsOwnSetAndLeavesTheParentsAlone) {
   }).join();
 }
 
+// The process's exit: the exiting thread waits out its set's grace first; from then on every set
+// is kept, at once and without a grace of its own, and what each sent reaches the daemon. In a
+// child, since the exit's preparation is for good.
+TEST(CommandLink, AtTheExitTheThreadWaitsOutItsGraceOnceAndEverySetIsKeptAfterThat) {
+  DevDaemon daemon;
+  ASSERT_TRUE(daemon.ready());
+  std::thread([&daemon] {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      using Clock = std::chrono::steady_clock;
+      bool published = publish_envelope(cancel("exit", 1)).ok();
+      const Clock::time_point first_sent = Clock::now();
+      prepare_ipc_handles_for_exit();
+      const bool graced = Clock::now() - first_sent >= kReleaseGrace;
+      Clock::time_point second_sent;
+      std::thread([&] {
+        published = publish_envelope(cancel("exit", 2)).ok() && published;
+        second_sent = Clock::now();
+      }).join();  // its set goes as the thread ends
+      const bool waited_again = Clock::now() - second_sent >= kReleaseGrace;
+      _exit(!published ? 1 : !graced ? 2 : waited_again ? 3 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    // 1: a publish failed; 2: the exit's wait ended before the grace; 3: the second thread's end
+    // waited out a grace of its own.
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(daemon.next_line(), cancel_line("exit", 1));
+    EXPECT_EQ(daemon.next_line(), cancel_line("exit", 2));
+  }).join();
+}
+
 TEST(CommandLink, ASecondBorrowOnOneThreadIsABrokenInvariant) {
   std::thread([] {
     {

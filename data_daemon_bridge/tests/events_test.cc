@@ -5,10 +5,17 @@
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -205,6 +212,74 @@ TEST(Events, APipeNobodyReadsAnyMoreIsALossNeverASignal) {
             "WARN data_daemon_bridge::events: 2 event lines could not be written to stderr\n"
             "WARN data_daemon_bridge::test: still here\n");
   sigaction(SIGPIPE, &previous, nullptr);
+}
+
+// The blocked signals of the log's own thread, read off /proc (SigBlk, a hexadecimal mask with
+// bit n - 1 for signal n); empty when the thread is not found.
+std::optional<uint64_t> log_thread_blocked_signals() {
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    if (!std::getline(comm, name) || name != "qs-event-log") continue;
+    std::ifstream status(task.path() / "status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.starts_with("SigBlk:")) return std::stoull(line.substr(7), nullptr, 16);
+    }
+  }
+  return std::nullopt;
+}
+
+TEST(Events, TheLogsThreadBlocksTheAsynchronousSignalsAndLeavesTheFaultsToTheHost) {
+  StderrPipe stderr_pipe;
+  warn("wakes the thread");
+  EXPECT_EQ(stderr_pipe.read_all(), "WARN data_daemon_bridge::test: wakes the thread\n");
+  const std::optional<uint64_t> blocked = log_thread_blocked_signals();
+  ASSERT_TRUE(blocked.has_value());
+  auto is_blocked = [&](int signo) { return ((*blocked >> (signo - 1)) & 1) != 0; };
+  // A fault on the thread must reach the host's handler (a crash reporter, a sanitizer).
+  for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) {
+    EXPECT_FALSE(is_blocked(fault)) << strsignal(fault);
+  }
+  for (int asynchronous : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGUSR1, SIGALRM}) {
+    EXPECT_TRUE(is_blocked(asynchronous)) << strsignal(asynchronous);
+  }
+}
+
+// Memory running out while a line is made: the emitter goes on, and the line lost is counted in
+// the next one written. In a child, whose address space can be bounded.
+TEST(Events, ALineThatCannotBeMadeForWantOfMemoryIsCountedAndTheEmitterGoesOn) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer's shadow memory fits under no address-space limit";
+#endif
+  StderrPipe stderr_pipe;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::vector<EventField> huge = {{"detail", std::string(64 << 20, 'x')}};
+    struct rlimit unbounded;
+    getrlimit(RLIMIT_AS, &unbounded);
+    std::ifstream statm("/proc/self/statm");
+    uint64_t pages = 0;
+    statm >> pages;
+    const struct rlimit bounded = {
+        pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) + (16 << 20), unbounded.rlim_max};
+    setrlimit(RLIMIT_AS, &bounded);
+    bool threw = false;
+    try {
+      emit_event(EventLevel::Warn, "data_daemon_bridge::test", "too large", std::move(huge));
+    } catch (...) {
+      threw = true;
+    }
+    setrlimit(RLIMIT_AS, &unbounded);
+    warn("after");
+    _exit(!threw && wait_for_event_lines(std::chrono::seconds(10)) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_EQ(stderr_pipe.read_all(),
+            "WARN data_daemon_bridge::events: 1 event lines could not be written to stderr\n"
+            "WARN data_daemon_bridge::test: after\n");
 }
 
 TEST(Events, ALineTooLongForOneAtomicWriteIsCutBetweenCharactersWithItsQuoteClosed) {

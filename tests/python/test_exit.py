@@ -2,6 +2,7 @@
 camera and joint loops. At exit the interpreter ends every thread that asks for its lock back;
 the process must still exit cleanly, whatever kind of call each thread was in."""
 import os
+import resource
 import subprocess
 import sys
 import textwrap
@@ -143,3 +144,72 @@ def test_interpreter_exits_cleanly_with_daemon_threads_in_calls(call, needs_daem
         assert done.stdout == "main returns\n", done.stdout + done.stderr
         assert "terminate called" not in done.stderr, done.stderr
         assert "Fatal Python error" not in done.stderr, done.stderr
+
+
+# An SDK's exit with its loops still running: a daemon thread whose calls fail their conversion, a
+# daemon thread flooding the module with JSON samples, and the main thread's last frame, flush and
+# stop, either as its script's last lines or from an atexit callback. argv: the package root, the
+# source's robot id, "return" or "atexit".
+LAST_ENVELOPES = textwrap.dedent("""
+    import atexit, sys, threading, time
+    sys.path.insert(0, sys.argv[1])
+    from quillspan.data_daemon import _data_bridge as bridge
+    robot = sys.argv[2]
+    # Threads waiting for the interpreter lock ask for it only after a switch interval: with a
+    # long one, those waiting when the finalization begins are never handed the lock by it, and
+    # CPython 3.10 lets them go on waking in that wait, every interval, writing into the
+    # interpreter's state. So whatever of the exit sleeps after the finalization meets them.
+    sys.setswitchinterval(0.05)
+
+    def last():
+        bridge.log_joints(robot, 0, "JOINT_POSITIONS", "a", [1.0], 1)
+        bridge.log_frame(robot, 0, "RGB_IMAGES", "atexit", 2, 2, "uint8", bytes(12), 1)
+        bridge.flush_source(robot, 0)
+        bridge.stop_recording(robot, 0)
+
+    def loop(call):
+        while True:
+            try:
+                call()
+            except TypeError:
+                pass
+
+    threading.Thread(target=loop, daemon=True, args=(
+        lambda: bridge.log_joints(robot, 0, "JOINT_POSITIONS", "a", ["x"], 1),)).start()
+    threading.Thread(target=loop, daemon=True, args=(
+        lambda: bridge.log_json(robot, 0, "GRIPPER", "g", b"{}", 1),)).start()
+    time.sleep(0.2)
+    if sys.argv[3] == "atexit":
+        atexit.register(last)
+    else:
+        last()
+""")
+
+
+def limit_address_space():
+    # Bounds the flood's backlog, as a host's limit would.
+    resource.setrlimit(resource.RLIMIT_AS, (8 << 30, resource.RLIM_INFINITY))
+
+
+@pytest.mark.parametrize("where", ["return", "atexit"])
+def test_the_last_envelopes_of_an_exit_with_flooding_daemon_threads_arrive(where, daemon):
+    under_asan = "libasan" in os.environ.get("LD_PRELOAD", "")
+    # Memory the interpreter frees is handed back to the system at once, so that a thread writing
+    # into what the finalization freed faults there and then instead of going unnoticed.
+    env = daemon.child_env(GLIBC_TUNABLES="glibc.malloc.mmap_threshold=0")
+    # Several runs, since where each daemon thread is when the interpreter finalizes varies.
+    for run in range(6):
+        robot = f"exit-{where}-{run}"
+        done = subprocess.run(
+            [sys.executable, "-c", LAST_ENVELOPES, PACKAGE_ROOT, robot, where],
+            cwd=daemon.sandbox.path, env=env, capture_output=True, text=True,
+            timeout=WAIT_S * 2, preexec_fn=None if under_asan else limit_address_space)
+        assert done.returncode == 0, f"run {run}: exit status {done.returncode}\n{done.stderr}"
+        assert "Fatal Python error" not in done.stderr, done.stderr
+        last = []
+        while last != ["SourceFlushed", "StopRecording"]:
+            envelope = daemon.next_envelope()
+            if envelope.get("robot_id") == robot and envelope["variant"] in (
+                    "SourceFlushed", "StopRecording"):
+                last.append(envelope["variant"])
+            assert len(last) <= 2, last

@@ -132,12 +132,28 @@ bool wait_until_written(StderrLog& log, std::unique_lock<std::mutex>& lock,
   return log.written.wait_for(lock, limit, [&] { return log.lines.empty() && !log.writing; });
 }
 
+// Set by flush_event_lines_for_exit; never cleared. Owner: the process.
+std::atomic<bool> FLUSHED_FOR_EXIT{false};
+
+// Queues the counts of the bursts still open, then gives the queue up to `wait` to be written.
+// Bounded: a stderr that takes nothing must not hold the exit up.
+void flush_lines(std::chrono::milliseconds wait) {
+  StderrLog* log = STDERR_LOG.load(std::memory_order_acquire);
+  if (log == nullptr) return;  // no event yet, so nothing to write
+  std::unique_lock lock(log->mutex);
+  try {
+    queue_lines(*log, log->folder.flush());
+  } catch (const std::bad_alloc&) {
+    count_lost_event_line();
+  }
+  if (wait > std::chrono::milliseconds::zero()) (void)wait_until_written(*log, lock, wait);
+}
+
+// The process's own exit, after any interpreter has finalized: it waits only when no flush for
+// the exit ran before (a host without an interpreter).
 void flush_at_exit() {
-  StderrLog& log = *STDERR_LOG.load(std::memory_order_acquire);
-  std::unique_lock lock(log.mutex);
-  queue_lines(log, log.folder.flush());
-  // Bounded: a stderr that takes nothing must not hold the exit up.
-  (void)wait_until_written(log, lock, kExitFlushWait);
+  flush_lines(FLUSHED_FOR_EXIT.load(std::memory_order_acquire) ? std::chrono::milliseconds::zero()
+                                                               : kExitFlushWait);
 }
 
 }  // namespace
@@ -154,6 +170,11 @@ void write_event_to_stderr(const Event& event) {
 }
 
 void count_lost_event_line() noexcept { UNQUEUED_LINES.fetch_add(1, std::memory_order_relaxed); }
+
+void flush_event_lines_for_exit() {
+  flush_lines(kExitFlushWait);
+  FLUSHED_FOR_EXIT.store(true, std::memory_order_release);
+}
 
 bool wait_for_event_lines(std::chrono::milliseconds limit) {
   StderrLog& log = stderr_log();

@@ -10,7 +10,8 @@
 // (stderr_file.h) are lost, and counted in a line written ahead of the next one that is written.
 // Each line is at most PIPE_BUF bytes, so that it goes out whole, never interleaved with another
 // writer's output. At exit, the counts of bursts still open are queued and the queue is given
-// about kExitFlushWait to be written, so that exit never hangs on stderr.
+// about kExitFlushWait to be written, so that exit never hangs on stderr: in a Python host before
+// the interpreter finalizes (flush_event_lines_for_exit), else in the process's own exit.
 #pragma once
 
 #include <chrono>
@@ -30,6 +31,12 @@ void write_event_to_stderr(const Event& event);
 // Counts one line lost before it could be made (memory ran out while its event was built): the
 // count goes out with the next line written. Any thread; takes no lock and allocates nothing.
 void count_lost_event_line() noexcept;
+
+// The event log's part of the process's exit, before the interpreter finalizes: queues the
+// counts of the bursts still open and gives the queue up to kExitFlushWait to be written. The
+// process's own exit, after the interpreter's, then queues what came since without waiting. Any
+// thread.
+void flush_event_lines_for_exit();
 
 // Waits until every line queued so far has been written or found lost, for at most limit; false
 // when the time ran out. The flush at exit waits so; tests wait for the log's thread so too.

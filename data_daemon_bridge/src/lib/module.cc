@@ -1,5 +1,6 @@
 // Import of `quillspan.data_daemon._data_bridge`: the module object, its functions, __all__ and
-// LoggingStalledError. Nothing else starts at import; every other resource is made on first use.
+// LoggingStalledError, and the module's callback for the interpreter's exit (interpreter_exit.h).
+// Nothing else starts at import; every other resource is made on first use.
 //
 // The module supports one interpreter per process: the first import records the interpreter's
 // id, and an import from any other interpreter fails with ImportError. The module object is made
@@ -11,6 +12,7 @@
 #include "data_daemon_shared/panic.h"
 #include "lib/boundary.h"
 #include "lib/function_table.h"
+#include "lib/interpreter_exit.h"
 
 namespace data_daemon_bridge {
 
@@ -106,6 +108,7 @@ PyObject* import_module() {
                     "into the first interpreter that imported it in this process");
     return nullptr;
   }
+  if (!register_exit_callback()) return nullptr;
   if (MODULE_OBJECT == nullptr) {
     PyObject* module = PyModule_Create2(&module_def, PYTHON_API_VERSION);
     if (module == nullptr) return nullptr;

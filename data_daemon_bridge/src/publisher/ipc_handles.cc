@@ -1,5 +1,6 @@
 #include "publisher/ipc_handles.h"
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -23,6 +24,9 @@ namespace {
 
 // Owner: the calling thread.
 thread_local uint64_t IPC_HANDLES_BUILDS = 0;
+
+// Set once the process is exiting; never cleared. Owner: the process.
+std::atomic<bool> KEEP_IPC_HANDLES{false};
 
 // `open` (an open_or_create) until it succeeds, fails for another reason than a service in
 // transition, or has been tried for kServiceTransitionWait. The failure is a ServiceOpen, marked
@@ -78,10 +82,11 @@ IpcHandles::IpcHandles(IpcHandles&& other) noexcept
       last_delivery(std::exchange(other.last_delivery, {})) {}
 
 IpcHandles::~IpcHandles() {
-  // Gives the daemon time to connect to the publisher before it goes (see kReleaseGrace).
-  if (last_delivery != std::chrono::steady_clock::time_point{}) {
-    std::this_thread::sleep_until(last_delivery + kReleaseGrace);
+  if (KEEP_IPC_HANDLES.load(std::memory_order_acquire)) {
+    std::move(*this).keep_forever();  // the members that follow are released empty
+    return;
   }
+  wait_out_release_grace();
   // Declaration order, against C++'s default of the reverse. A moved-from set holds nothing.
   { auto released = std::move(node); }
   { auto released = std::move(commands_service); }
@@ -92,6 +97,12 @@ IpcHandles::~IpcHandles() {
   { auto released = std::move(health_client); }
   { auto released = std::move(version_service); }
   { auto released = std::move(version_client); }
+}
+
+void IpcHandles::wait_out_release_grace() const {
+  if (last_delivery != std::chrono::steady_clock::time_point{}) {
+    std::this_thread::sleep_until(last_delivery + kReleaseGrace);
+  }
 }
 
 void IpcHandles::keep_forever() && {
@@ -106,6 +117,8 @@ void IpcHandles::keep_forever() && {
   std::move(version_service).keep_forever();
   std::move(version_client).keep_forever();
 }
+
+void keep_ipc_handles_from_now_on() { KEEP_IPC_HANDLES.store(true, std::memory_order_release); }
 
 Result<QueryClient, PublisherError> open_query_client(const Node& node, std::string_view name,
                                                       uint64_t initial_max_slice_len) {

@@ -55,8 +55,14 @@ struct QueryClient {
 // service. A publisher released before the daemon has looked once takes every sample it sent
 // with it, although each send counted the daemon. So a set that delivered a command within the
 // last kReleaseGrace waits out the rest of it before its ports are released: a thread that
-// publishes just before it ends (a short script's main thread at exit, say) loses nothing, and
-// pays at most kReleaseGrace once, at its end.
+// publishes just before it ends loses nothing, and pays at most kReleaseGrace once, at its end.
+//
+// The process's exit is different: nothing may wait once the interpreter has finalized (a
+// daemon thread of the host may still be waking inside the interpreter's lock, on memory the
+// finalization freed). So the exiting thread waits out its grace before that
+// (prepare_ipc_handles_for_exit), and from then on every set is kept instead of released
+// (keep_ipc_handles_from_now_on): a publisher that is never released loses nothing it sent, and
+// the daemon, which had the grace to connect while the process was alive, reads it at leisure.
 inline constexpr std::chrono::milliseconds kReleaseGrace{500};
 
 struct IpcHandles {
@@ -79,10 +85,17 @@ struct IpcHandles {
   IpcHandles& operator=(IpcHandles&&) = delete;
   ~IpcHandles();
 
-  // Keeps every object unreleased for the rest of the process (a forked child's inherited set):
-  // nothing of the parent's node, services or ports is touched.
+  // Sleeps until kReleaseGrace has passed since the last delivery, if there was one.
+  void wait_out_release_grace() const;
+
+  // Keeps every object unreleased for the rest of the process (a forked child's inherited set,
+  // or any set once the process is exiting): nothing of its node, services or ports is touched.
   void keep_forever() &&;
 };
+
+// From now on, for good, every set that goes (its thread ends) is kept forever instead of being
+// released, without waiting for anything. For the process's exit. Any thread.
+void keep_ipc_handles_from_now_on();
 
 // Builds a whole set, or returns the error of the first failing step after releasing what was
 // built before it. Registers the fork handler first (once per process). The commands publisher

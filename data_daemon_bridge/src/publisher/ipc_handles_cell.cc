@@ -61,6 +61,11 @@ Result<IpcHandlesBorrow, PublisherError> borrow_ipc_handles() {
   return IpcHandlesBorrow(&*c.handles);
 }
 
+void prepare_ipc_handles_for_exit() {
+  if (!IPC_HANDLES_TORN_DOWN && IPC_HANDLES.handles) IPC_HANDLES.handles->wait_out_release_grace();
+  keep_ipc_handles_from_now_on();
+}
+
 void forget_ipc_handles() {
   if (IPC_HANDLES_TORN_DOWN) return;
   IpcHandlesCell& c = IPC_HANDLES;

@@ -34,6 +34,12 @@ class IpcHandlesBorrow {
 // thread's storage has been torn down (a call from thread-exit code).
 data_daemon_shared::Result<IpcHandlesBorrow, PublisherError> borrow_ipc_handles();
 
+// The daemon link's part of the process's exit, before the interpreter finalizes: waits out what
+// is left of the calling thread's release grace, so that the daemon connects to its publisher
+// while the process is alive, then keeps every set from now on (keep_ipc_handles_from_now_on),
+// this thread's included, so that nothing of the link waits or is released after this.
+void prepare_ipc_handles_for_exit();
+
 // Empties the calling thread's cell without releasing the set: every object is kept forever as
 // it is. For the fork child handler only.
 void forget_ipc_handles();
