@@ -2,6 +2,7 @@
 #include "data_daemon_shared/config.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -197,6 +198,7 @@ TEST_F(ProfileTest, ProfilesRefusedForWhatTheyAreAreReportedBesideTheFallback) {
   std::filesystem::create_directories(profiles() + "/dir.yaml");
   ASSERT_EQ(mkfifo((profiles() + "/fifo.yaml").c_str(), 0666), 0);  // no writer: would block
   ASSERT_EQ(symlink("/dev/zero", (profiles() + "/zero.yaml").c_str()), 0);  // would never end
+  ASSERT_EQ(symlink("loop.yaml", (profiles() + "/loop.yaml").c_str()), 0);
   std::string at_bound = "spool_limit: 1k\n#";
   at_bound.resize(kMaxProfileBytes, '#');
   write_profile("at_bound", at_bound);
@@ -214,13 +216,14 @@ TEST_F(ProfileTest, ProfilesRefusedForWhatTheyAreAreReportedBesideTheFallback) {
   const Case cases[] = {
       {"fifo", DEFAULT_SPOOL_LIMIT, "I/O error: not a regular file"},
       {"zero", DEFAULT_SPOOL_LIMIT, "I/O error: not a regular file"},
+      {"dir", DEFAULT_SPOOL_LIMIT, "I/O error: Is a directory (os error 21)"},
+      {"loop", DEFAULT_SPOOL_LIMIT, "I/O error: Too many levels of symbolic links (os error 40)"},
       {"over_bound", DEFAULT_SPOOL_LIMIT, "I/O error: File too large (os error 27)"},
       {"nested", DEFAULT_SPOOL_LIMIT,
        "YAML error: nesting deeper than 64 levels at line 1 column 77"},
       {"at_bound", 1024, nullptr},
       // Faults of the profile itself are dropped as they always were.
       {"faulty", DEFAULT_SPOOL_LIMIT, nullptr},
-      {"dir", DEFAULT_SPOOL_LIMIT, nullptr},
       {"missing", DEFAULT_SPOOL_LIMIT, nullptr},
   };
   // A read that blocks ends the run (SIGALRM) rather than hanging it.
@@ -241,6 +244,28 @@ TEST_F(ProfileTest, ProfilesRefusedForWhatTheyAreAreReportedBesideTheFallback) {
     EXPECT_EQ(limit.refused->path, profiles() + "/" + c.name + ".yaml");
     EXPECT_EQ(limit.refused->error.display_text(), c.refusal);
   }
+}
+
+// A FIFO, or a link to one, named as the profile is refused by its type alone and never opened:
+// the open of a special file does whatever that file's open does. inotify sees every open.
+TEST_F(ProfileTest, ASpecialFileNamedAsTheProfileIsNeverOpened) {
+  std::filesystem::create_directories(profiles());
+  const std::string fifo = profiles() + "/fifo.yaml";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+  ASSERT_EQ(symlink("fifo.yaml", (profiles() + "/to_fifo.yaml").c_str()), 0);
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, fifo.c_str(), IN_OPEN), 0);
+  for (const char* name : {"fifo", "to_fifo"}) {
+    ScopedEnv env{{"QUILLSPAN_DAEMON_PROFILE", name}};
+    const SpoolLimit limit = resolve_spool_limit();
+    ASSERT_TRUE(limit.refused) << name;
+    EXPECT_EQ(limit.refused->error.display_text(), "I/O error: not a regular file") << name;
+    char events[4096];
+    EXPECT_EQ(read(watch, events, sizeof events), -1) << name << " was opened";
+    EXPECT_EQ(errno, EAGAIN) << name;
+  }
+  close(watch);
 }
 
 TEST_F(ProfileTest, EffectiveSpoolLimitTouchesNoDirectoryUnlessAProfileIsNamed) {

@@ -64,8 +64,8 @@ struct ConfigError {
   std::string display_text() const;
 
   // Whether the profile was refused for what it is rather than found faulty: not a regular file
-  // (reading a FIFO or a device could block or never end), larger than kMaxProfileBytes, or
-  // nested deeper than kMaxYamlDepth.
+  // (a directory, a link loop; a FIFO or a device, whose read could block or never end),
+  // larger than kMaxProfileBytes, or nested deeper than kMaxYamlDepth.
   bool refused() const;
 };
 

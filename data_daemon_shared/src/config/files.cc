@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 
 namespace data_daemon_shared {
 
@@ -55,16 +56,32 @@ Result<Unit, IoError> create_dir_all(const std::string& path) {
   return Unit{};
 }
 
+namespace {
+
+// What stops a read of status's file before it starts: a directory (EISDIR), anything else that
+// is not a regular file, or a size past max_bytes.
+std::optional<IoError> refusal(const struct stat& status, size_t max_bytes) {
+  if (S_ISDIR(status.st_mode)) return IoError::from_errno(EISDIR);
+  if (!S_ISREG(status.st_mode)) return IoError::not_regular_file();
+  if (static_cast<uint64_t>(status.st_size) > max_bytes) return IoError::from_errno(EFBIG);
+  return std::nullopt;
+}
+
+}  // namespace
+
 Result<std::string, IoError> read_regular_file(const std::string& path, size_t max_bytes) {
-  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer, and some devices
-  // wait in their open as well. O_NOCTTY: a terminal named here must not become ours.
+  // The file's type first, by its path: what is not a regular file is never opened, since the
+  // open of a device does whatever that device's open does.
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return Err(IoError::from_errno(errno));
+  if (auto refused = refusal(status, max_bytes)) return Err(*refused);
+  // Then the open, and the type again, of what was opened: the path may have been pointed
+  // elsewhere in between. O_NONBLOCK, O_NOCTTY: should it now be a FIFO, the open does not wait
+  // for a writer; a terminal does not become ours.
   const Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.get() < 0) return Err(IoError::from_errno(errno));
-  struct stat status;
   if (fstat(fd.get(), &status) != 0) return Err(IoError::from_errno(errno));
-  if (S_ISDIR(status.st_mode)) return Err(IoError::from_errno(EISDIR));
-  if (!S_ISREG(status.st_mode)) return Err(IoError::not_regular_file());
-  if (static_cast<uint64_t>(status.st_size) > max_bytes) return Err(IoError::from_errno(EFBIG));
+  if (auto refused = refusal(status, max_bytes)) return Err(*refused);
   std::string content;
   content.reserve(static_cast<size_t>(status.st_size));
   char buffer[8192];

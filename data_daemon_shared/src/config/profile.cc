@@ -1,3 +1,5 @@
+#include <cerrno>
+
 #include "data_daemon_shared/config.h"
 #include "data_daemon_shared/paths.h"
 #include "files.h"
@@ -39,7 +41,10 @@ bool ConfigError::refused() const {
   switch (kind) {
     case Kind::ProfileNotFound: return false;
     case Kind::Io:
-      return io.kind == IoErrorKind::NotRegularFile || io.kind == IoErrorKind::FileTooLarge;
+      // The path names something that is no profile at all: not a file (a directory, a FIFO, a
+      // device, a link that goes round in a loop) or far too large for one.
+      return io.kind == IoErrorKind::NotRegularFile || io.kind == IoErrorKind::FileTooLarge ||
+             io.code == EISDIR || io.code == ELOOP;
     case Kind::Yaml: return yaml.too_deep;
   }
   return false;
