@@ -12,9 +12,11 @@ use std::sync::Once;
 use iceoryx2_log::{Log, LogLevel};
 
 /// level: 0 trace, 1 debug, 2 info, 3 warn, 4 error, 5 fatal. The texts are not NUL-terminated
-/// and live only for the call. "C-unwind": the callback never throws, but the platform's thread
-/// exit may end the thread from inside it, and that unwind must be able to pass.
-pub type ddb_ipc_log_callback = extern "C-unwind" fn(
+/// and live only for the call. The callback never unwinds: it runs inside iceoryx2's calls, which
+/// this crate runs under guards that catch every unwind, and an unwind that is caught there (a
+/// thread exit included) ends the process. So it throws nothing and never runs code that can end
+/// its thread, such as an interpreter's.
+pub type ddb_ipc_log_callback = extern "C" fn(
     level: u8,
     origin: *const c_char,
     origin_len: usize,

@@ -43,7 +43,9 @@ typedef struct ddb_ipc_error {
 } ddb_ipc_error;
 
 /* level: 0 trace, 1 debug, 2 info, 3 warn, 4 error, 5 fatal. The texts are not NUL-terminated
- * and are valid only during the call, which may come on any thread that calls iceoryx2. */
+ * and are valid only during the call, which may come on any thread that calls iceoryx2. The
+ * callback must not unwind (no exception, no thread exit): it runs inside the library's calls,
+ * where an unwind ends the process. So it never runs an interpreter's code. */
 typedef void (*ddb_ipc_log_callback)(uint8_t level, const char* origin, size_t origin_len,
                                      const char* message, size_t message_len);
 /* Sets the callback, or removes it with NULL. Any thread, any time. */

@@ -33,7 +33,8 @@ class ServiceName : public Handle<ddb_ipc_service_name, &ddb_ipc_service_name_dr
 };
 
 // Forwards iceoryx2's log messages, which never reach the console. Any thread, any time; the
-// handler may run on any thread that calls iceoryx2 and must not call iceoryx2 itself.
+// handler may run on any thread that calls iceoryx2, must not call iceoryx2 itself and must not
+// unwind (ipc.h).
 void set_log_handler(ddb_ipc_log_callback handler);
 
 }  // namespace data_daemon_ipc
