@@ -91,9 +91,28 @@ FAILING_BODY = 'hooks.panic_without_gil("failed on purpose")'
 FAILING_FRAME = 'bridge.log_frame("no-home", 0, "RGB_IMAGES", "cam", 2, 2, "uint8", FRAME, 1)'
 # Becomes a user without a password-database entry, and so without a home directory.
 NO_HOME = "os.setuid(int(sys.argv[2]))"
+# A failure raised while a finalizer runs: the panic replaces a pending error whose value is the
+# only holder of an object, whose finalizer then logs (an SDK object's __del__, say), letting the
+# lock go at each call, so that the interpreter may end the thread in it at exit. The script's
+# own teardown, once the finalization has begun, lets the lock go for a while, so that the
+# threads waiting for it are ended then and there.
+FINALIZER = textwrap.dedent("""
+    class Finalized:
+        def __del__(self):
+            for _ in range(100):
+                bridge.log_json("arm", 0, "GRIPPER", "g", b"{}", 1)
+    class Lingering:
+        def __del__(self, sleep=time.sleep):
+            sleep(0.05)
+    import types
+    holder = types.ModuleType("_lingering")  # cleared with the modules, unlike this script's
+    holder.lingering = Lingering()
+    sys.modules[holder.__name__] = holder
+    del holder""")
+FAILING_UNDER_FINALIZER = 'hooks.panic_replacing_error(Finalized)'
 
 CASES = [
-    # (id, call, needs a daemon, spool over its budget, without a home directory)
+    # (id, call, needs a daemon, spool over its budget, without a home directory[, setup])
     ("samples", SAMPLE, False, False, False),
     ("json", JSON, False, False, False),
     ("frames-and-flushes", FRAME_AND_FLUSH, True, False, False),
@@ -105,6 +124,7 @@ CASES = [
     ("frame-conversion-running-python", FRAME_CONVERSION, True, False, False),
     ("failing-body", FAILING_BODY, False, False, False),
     ("frame-failing-without-home", FAILING_FRAME, False, False, True),
+    ("failure-raised-under-a-finalizer", FAILING_UNDER_FINALIZER, False, False, False, FINALIZER),
 ]
 
 
@@ -114,11 +134,11 @@ def script_for(call, threads, setup=""):
             .replace("SETUP", setup))
 
 
-@pytest.mark.parametrize("call,needs_daemon,over_budget,without_home",
-                         [case[1:] for case in CASES], ids=[case[0] for case in CASES])
+@pytest.mark.parametrize("call,needs_daemon,over_budget,without_home,setup",
+                         [(case + ("",))[1:6] for case in CASES], ids=[case[0] for case in CASES])
 def test_interpreter_exits_cleanly_with_daemon_threads_in_calls(call, needs_daemon, over_budget,
-                                                                without_home, start_daemon,
-                                                                tmp_path):
+                                                                without_home, setup,
+                                                                start_daemon, tmp_path):
     if needs_daemon:
         start_daemon()
     env = dict(os.environ, QUILLSPAN_DAEMON_RECORDINGS_ROOT=str(tmp_path))
@@ -128,7 +148,7 @@ def test_interpreter_exits_cleanly_with_daemon_threads_in_calls(call, needs_daem
         with open(spool / "backlog", "wb") as backlog:
             backlog.truncate(64 * 1024 * 1024)  # sparse: its length is what counts
         env["QSM_SPOOL_LIMIT"] = "1"
-    setup, args = "", []
+    args = []
     if without_home:
         if os.geteuid() != 0:
             pytest.skip("needs root to become a user without a home")

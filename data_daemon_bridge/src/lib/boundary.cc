@@ -50,6 +50,8 @@ PyObject* panic_exception_type() {
 }
 
 PyObject* raise_panic(const char* text) {
+  // The panic replaces whatever error was pending, and the type's first creation needs none.
+  PyErr_Clear();
   PyObject* type = panic_exception_type();
   if (type == nullptr) {
     std::fputs("uncaught panic at ffi boundary\n", stderr);

@@ -61,7 +61,8 @@ decltype(auto) without_gil(Body&& body) {
 // Sets the exception that error describes. Always returns nullptr, for `return raise(...)`.
 PyObject* raise(const PythonError& error);
 
-// Sets the module's panic exception with text, creating its type on first use. Returns nullptr.
+// Sets the module's panic exception with text, in place of any error pending, creating its type on
+// first use. Returns nullptr.
 // Should even that fail, the process ends with "uncaught panic at ffi boundary".
 PyObject* raise_panic(const char* text);
 
@@ -75,21 +76,28 @@ PyObject* panic_exception_type();
 // can catch and retry once memory is back. REQUIRES: the interpreter lock is held on entry; it is
 // held again whenever this returns.
 //
+// The exception is raised once the handler that caught the C++ one has been left: raising
+// allocates, an allocation can run a finalizer's Python code, and a thread the interpreter ends
+// there (at exit) must not meet an active handler, which would end the process.
+//
 // Not noexcept, and neither are the entries around it: Python code that the work runs (a
 // conversion calling a type's own __index__, say) can be ended by the interpreter at exit, and
 // that thread exit unwinds through here into the interpreter's frames (port/thread_exit.h).
 template <class Work>
 PyObject* at_boundary(Work&& work) {
+  std::exception_ptr caught;         // keeps the exception, and so its what() text, alive
+  const char* panic_text = nullptr;  // stays null for memory running out
   try {
     return std::forward<Work>(work)();
   } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
   } catch (const std::exception& e) {
-    return raise_panic(e.what());
+    caught = std::current_exception();
+    panic_text = e.what();
   } catch (...) {
     port::rethrow_if_thread_exit();
-    return raise_panic("unknown exception at the module boundary");
+    panic_text = "unknown exception at the module boundary";
   }
+  return panic_text == nullptr ? PyErr_NoMemory() : raise_panic(panic_text);
 }
 
 }  // namespace data_daemon_bridge

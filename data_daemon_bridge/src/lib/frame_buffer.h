@@ -1,7 +1,7 @@
-// FrameBuffer: the buffer view of a video frame's payload, held for the length of one log_frame
-// call. Only the calling thread uses it, and only with the interpreter lock held: acquired during
-// argument conversion, released by the destructor on every path, after the body has returned,
-// unless abandoned.
+// FrameBuffer: the buffer view of a video frame's payload, held while one log_frame call checks
+// and copies the pixels. Only the calling thread uses it, and only with the interpreter lock held:
+// acquired during argument conversion, released by release() before anything is raised or the
+// body runs, and by the destructor on every other path, unless abandoned.
 #pragma once
 
 #include <Python.h>
@@ -29,14 +29,15 @@ class FrameBuffer {
   std::span<const uint8_t> bytes() const;
   bool c_contiguous() const;
 
+  // Releases the view; nothing once released. REQUIRES: the interpreter lock is held.
+  void release();
+
   // Leaves the view unreleased, to the exiting process: for a thread that the interpreter ends
   // at exit while it runs without the lock (port/thread_exit.h), whose unwind must not touch the
   // view's object.
   void abandon() { held_ = false; }
 
  private:
-  void release();
-
   Py_buffer view_{};
   bool held_ = false;
 };

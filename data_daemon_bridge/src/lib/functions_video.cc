@@ -37,8 +37,9 @@ PyObject* log_frame(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   VideoFrame frame;
   FrameMeta& meta = frame.meta;
   std::string dtype;
-  // Declared before the body runs and destroyed after it, with the lock held: the view is
-  // released on every path out of this function.
+  // Held only while the pixels are checked and copied. Released before anything is raised:
+  // raising allocates, an allocation can run a finalizer's Python code, and a thread that the
+  // interpreter ends there at exit would release the view in its unwind, without the lock.
   FrameBuffer payload;
   std::optional<double> timestamp_s;
   bool converted;
@@ -56,13 +57,23 @@ PyObject* log_frame(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
     if (port::handling_thread_exit()) payload.abandon();
     throw;
   }
-  if (!converted) return nullptr;
+  if (!converted) {
+    payload.release();  // the conversion's exception is set already
+    return nullptr;
+  }
+  std::optional<PythonError> refused;
   auto checked = check_video_frame(meta, dtype, payload.bytes().size(), payload.c_contiguous());
-  if (!checked) return raise(value_error(std::move(checked.error())));
-  meta.layout.dtype = checked.value();
-  if (auto failure = recordings_root_failure()) return raise(runtime_error(std::move(*failure)));
+  if (!checked) {
+    refused = value_error(std::move(checked.error()));
+  } else if (auto failure = recordings_root_failure()) {
+    refused = runtime_error(std::move(*failure));
+  } else {
+    meta.layout.dtype = checked.value();
+    frame.payload = PixelBytes(payload.bytes());  // the one pixel copy
+  }
+  payload.release();
+  if (refused) return raise(*refused);
   meta.timestamp_s = timestamp_s ? *timestamp_s : static_cast<double>(meta.timestamp_ns) / 1e9;
-  frame.payload = PixelBytes(payload.bytes());  // the one pixel copy
   meta.publish_timestamp_ns = publish_clock_ns();
 
   auto outcome = without_gil([&] { return log_frame_nogil(std::move(frame)); });

@@ -14,7 +14,7 @@ using data_daemon_bridge::without_gil;
 using data_daemon_shared::panic;
 
 // panic_without_gil(text): panics with text inside a body that runs with the lock released.
-PyObject* panic_without_gil(PyObject*, PyObject* text) noexcept {
+PyObject* panic_without_gil(PyObject*, PyObject* text) {
   return at_boundary([&]() -> PyObject* {
     const char* utf8 = PyUnicode_AsUTF8(text);
     if (utf8 == nullptr) return nullptr;
@@ -25,7 +25,7 @@ PyObject* panic_without_gil(PyObject*, PyObject* text) noexcept {
 }
 
 // panic_with_gil(text): panics with text while the lock is held.
-PyObject* panic_with_gil(PyObject*, PyObject* text) noexcept {
+PyObject* panic_with_gil(PyObject*, PyObject* text) {
   return at_boundary([&]() -> PyObject* {
     const char* utf8 = PyUnicode_AsUTF8(text);
     if (utf8 == nullptr) return nullptr;
@@ -33,8 +33,21 @@ PyObject* panic_with_gil(PyObject*, PyObject* text) noexcept {
   });
 }
 
+// panic_replacing_error(factory): sets a RuntimeError carrying factory()'s result as the pending
+// error, the result's only holder, then panics with the lock held: raising the panic replaces
+// that error, and so runs the result's finalizer inside the raise.
+PyObject* panic_replacing_error(PyObject*, PyObject* factory) {
+  return at_boundary([&]() -> PyObject* {
+    PyObject* value = PyObject_CallNoArgs(factory);
+    if (value == nullptr) return nullptr;
+    PyErr_SetObject(PyExc_RuntimeError, value);
+    Py_DECREF(value);
+    panic("failed on purpose");
+  });
+}
+
 // panic_type(): the panic exception type.
-PyObject* panic_type(PyObject*, PyObject*) noexcept {
+PyObject* panic_type(PyObject*, PyObject*) {
   PyObject* type = data_daemon_bridge::panic_exception_type();
   Py_XINCREF(type);
   return type;
@@ -43,6 +56,7 @@ PyObject* panic_type(PyObject*, PyObject*) noexcept {
 PyMethodDef methods[] = {
     {"panic_without_gil", &panic_without_gil, METH_O, nullptr},
     {"panic_with_gil", &panic_with_gil, METH_O, nullptr},
+    {"panic_replacing_error", &panic_replacing_error, METH_O, nullptr},
     {"panic_type", &panic_type, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
