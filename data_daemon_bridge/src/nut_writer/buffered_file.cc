@@ -13,24 +13,21 @@ using data_daemon_shared::Unit;
 
 namespace {
 
-constexpr const char* kWriteZero = "failed to write whole buffer";
-constexpr const char* kClosed = "file is closed";
-
 // Writes bytes in full, retrying interrupted calls. Adds every byte the file took to *written,
 // on success and on failure.
-BufferedFile::Status write_fully(int fd, std::span<const uint8_t> bytes, uint64_t* written) {
+BufferedFile::Status write_fully(int fd, std::span<const uint8_t> bytes,
+                                 uint64_t* written) noexcept {
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      int saved = errno;
       *written += done;
-      return Err(port::system_error_text(saved));
+      return Err(FileError{errno});
     }
     if (n == 0) {
       *written += done;
-      return Err(std::string(kWriteZero));
+      return Err(FileError{kFileWroteZero});
     }
     done += static_cast<size_t>(n);
   }
@@ -40,9 +37,17 @@ BufferedFile::Status write_fully(int fd, std::span<const uint8_t> bytes, uint64_
 
 }  // namespace
 
-BufferedFile::BufferedFile(int fd, size_t capacity) : fd_(fd), capacity_(capacity) {
-  buffer_.reserve(capacity);
+std::string file_error_text(FileError error) {
+  switch (error.code) {
+    case kFileWroteZero: return "failed to write whole buffer";
+    case kFileClosed: return "file is closed";
+    default: return port::system_error_text(error.code);
+  }
 }
+
+BufferedFile::BufferedFile(size_t capacity) : capacity_(capacity) { buffer_.reserve(capacity); }
+
+void BufferedFile::take(int fd) noexcept { fd_ = fd; }
 
 BufferedFile::~BufferedFile() {
   if (fd_ < 0) return;
@@ -59,23 +64,24 @@ BufferedFile::BufferedFile(BufferedFile&& other) noexcept
   other.buffer_.clear();
 }
 
-BufferedFile::Status BufferedFile::write(std::span<const uint8_t> bytes) {
-  if (fd_ < 0) return Err(std::string(kClosed));
+BufferedFile::Status BufferedFile::write(std::span<const uint8_t> bytes) noexcept {
+  if (fd_ < 0) return Err(FileError{kFileClosed});
   if (bytes.size() > capacity_ - buffer_.size()) {
     Status out = write_out();
     if (!out) return out;
   }
   if (bytes.size() >= capacity_) return write_all_direct(bytes);
+  // Within the capacity reserved at construction: no allocation.
   buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
   return Unit{};
 }
 
-BufferedFile::Status BufferedFile::write_all_direct(std::span<const uint8_t> bytes) {
+BufferedFile::Status BufferedFile::write_all_direct(std::span<const uint8_t> bytes) noexcept {
   return write_fully(fd_, bytes, &file_bytes_);
 }
 
-BufferedFile::Status BufferedFile::write_out() {
-  if (fd_ < 0) return Err(std::string(kClosed));
+BufferedFile::Status BufferedFile::write_out() noexcept {
+  if (fd_ < 0) return Err(FileError{kFileClosed});
   uint64_t before = file_bytes_;
   Status status = write_fully(fd_, buffer_, &file_bytes_);
   // Keep exactly the bytes the file did not take.
@@ -83,30 +89,30 @@ BufferedFile::Status BufferedFile::write_out() {
   return status;
 }
 
-BufferedFile::Status BufferedFile::cut_back_to(uint64_t pos) {
-  if (fd_ < 0) return Err(std::string(kClosed));
+BufferedFile::Status BufferedFile::cut_back_to(uint64_t pos) noexcept {
+  if (fd_ < 0) return Err(FileError{kFileClosed});
   if (pos >= file_bytes_) {
-    buffer_.resize(static_cast<size_t>(pos - file_bytes_));
+    buffer_.resize(static_cast<size_t>(pos - file_bytes_));  // shrinks: no allocation
     return Unit{};
   }
   if (::ftruncate(fd_, static_cast<off_t>(pos)) != 0 ||
       ::lseek(fd_, static_cast<off_t>(pos), SEEK_SET) < 0) {
-    return Err(port::system_error_text(errno));
+    return Err(FileError{errno});
   }
   buffer_.clear();
   file_bytes_ = pos;
   return Unit{};
 }
 
-BufferedFile::Status BufferedFile::close() {
-  if (fd_ < 0) return Err(std::string(kClosed));
+BufferedFile::Status BufferedFile::close() noexcept {
+  if (fd_ < 0) return Err(FileError{kFileClosed});
   Status status = write_out();
   if (!status) (void)write_out();
   close_fd();
   return status;
 }
 
-void BufferedFile::close_fd() {
+void BufferedFile::close_fd() noexcept {
   ::close(fd_);
   fd_ = -1;
   buffer_.clear();

@@ -28,11 +28,10 @@ uint64_t saturating_sub(uint64_t a, uint64_t b) { return a > b ? a - b : 0; }
 
 }  // namespace
 
-NutWriter::NutWriter(std::filesystem::path path, const NutConfig& config, int fd,
-                     uint64_t frame_bytes)
+NutWriter::NutWriter(std::filesystem::path path, const NutConfig& config, uint64_t frame_bytes)
     : path_(std::move(path)),
       config_(config),
-      out_(fd, WRITE_BUFFER_BYTES),
+      out_(WRITE_BUFFER_BYTES),
       frame_bytes_(frame_bytes) {}
 
 Result<NutWriter, NutError> NutWriter::create(std::filesystem::path path, const NutConfig& config) {
@@ -52,27 +51,36 @@ Result<NutWriter, NutError> NutWriter::create(std::filesystem::path path, const 
     if (ec) return Err(NutError::open(parent, port::system_error_text(ec.value())));
   }
 
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return Err(NutError::open(path, port::system_error_text(errno)));
+  // width × height always fits in 64 bits; only the multiplication by 3 can overflow (tested
+  // once the file exists, which an overflowing geometry leaves empty).
+  const uint64_t pixels = uint64_t{config.width} * config.height;
+  const bool overflows = pixels > std::numeric_limits<uint64_t>::max() / 3;
 
-  // width × height always fits in 64 bits; only the multiplication by 3 can overflow.
-  uint64_t pixels = uint64_t{config.width} * config.height;
-  if (pixels > std::numeric_limits<uint64_t>::max() / 3) {
-    ::close(fd);
-    return Err(NutError::invalid_config(kNutFrameBytesOverflow));
-  }
-
-  NutWriter writer(std::move(path), config, fd, pixels * 3);
+  // Everything that allocates comes before the file is opened: once it is, nothing can fail for
+  // want of memory until the headers are in the buffer.
+  NutWriter writer(std::move(path), config, overflows ? 0 : pixels * 3);
   std::vector<uint8_t> headers(NUT_FILE_ID.begin(), NUT_FILE_ID.end());
   std::vector<uint8_t> main = encode_packet(kNutMainStartcode, main_header_payload(config));
   std::vector<uint8_t> stream = encode_packet(kNutStreamStartcode, stream_header_payload(config));
   headers.insert(headers.end(), main.begin(), main.end());
   headers.insert(headers.end(), stream.begin(), stream.end());
-  writer.last_syncpoint_pos_ = headers.size();
+  const uint64_t syncpoint_pos = headers.size();
   std::vector<uint8_t> syncpoint = encode_packet(kNutSyncpointStartcode, syncpoint_payload(0));
   headers.insert(headers.end(), syncpoint.begin(), syncpoint.end());
+
+  int fd = ::open(writer.path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    const int open_errno = errno;  // before the path's copy, which may allocate
+    return Err(NutError::open(writer.path_, port::system_error_text(open_errno)));
+  }
+  if (overflows) {
+    ::close(fd);
+    return Err(NutError::invalid_config(kNutFrameBytesOverflow));
+  }
+  writer.out_.take(fd);
+  writer.last_syncpoint_pos_ = syncpoint_pos;
   auto written = writer.out_.write(headers);
-  if (!written) return Err(writer.write_error(std::move(written.error())));
+  if (!written) return Err(writer.write_error(written.error()));
   return writer;
 }
 
@@ -113,20 +121,21 @@ Result<Unit, NutError> NutWriter::write_or_take_back(std::span<const uint8_t> by
                                                      uint64_t mark) {
   auto written = out_.write(bytes);
   if (written) return Unit{};
+  // Taken back, or marked broken, before the error's text is made, which may find no memory.
   if (!out_.cut_back_to(mark)) broken_ = written.error();
-  return Err(write_error(std::move(written.error())));
+  return Err(write_error(written.error()));
 }
 
 Result<uint64_t, NutError> NutWriter::finish() && {
   uint64_t length = out_.position();
   auto closed = out_.close();
-  if (!closed) return Err(write_error(std::move(closed.error())));
+  if (!closed) return Err(write_error(closed.error()));
   if (broken_) return Err(write_error(*broken_));
   return length;
 }
 
-NutError NutWriter::write_error(std::string system_error) const {
-  return NutError::write(path_, std::move(system_error));
+NutError NutWriter::write_error(FileError error) const {
+  return NutError::write(path_, file_error_text(error));
 }
 
 }  // namespace data_daemon_bridge

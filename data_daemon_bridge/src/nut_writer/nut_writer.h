@@ -32,7 +32,8 @@ class NutWriter {
   // Checks the config, creates the file's missing parent directories (mode 0o777 less the
   // umask), creates or truncates the file (mode 0o666 less the umask, closed on exec) and writes
   // the file id, main header, stream header and a syncpoint with time stamp 0. Invalid config
-  // touches no file system.
+  // touches no file system. Throws std::bad_alloc when memory runs out; the write buffer and the
+  // headers are made before the file is opened, so that no file is created or left open then.
   static data_daemon_shared::Result<NutWriter, NutError> create(std::filesystem::path path,
                                                                 const NutConfig& config);
 
@@ -45,12 +46,16 @@ class NutWriter {
   // Should taking them back fail (the file cannot be truncated), the file holds a partial frame:
   // every later write_frame, and finish, then fail with the original write error, so such a
   // file is never reported as a good chunk; finish still writes out and closes it.
+  //
+  // Throws std::bad_alloc when memory runs out; the file then holds only whole packets and
+  // frames as well (a syncpoint written ahead of the frame may stay), and a partial frame that
+  // could not be taken back still breaks the writer as above.
   data_daemon_shared::Result<data_daemon_shared::Unit, NutError> write_frame(
       uint64_t pts, std::span<const uint8_t> data);
 
-  // Writes out the buffer and closes the file (closed on both outcomes); returns the file's
-  // length in bytes, which is bytes_written(). Consumes the writer: call as
-  // std::move(writer).finish().
+  // Writes out the buffer and closes the file (closed on both outcomes, and before a
+  // std::bad_alloc for the error's text); returns the file's length in bytes, which is
+  // bytes_written(). Consumes the writer: call as std::move(writer).finish().
   data_daemon_shared::Result<uint64_t, NutError> finish() &&;
 
   // Dropping a writer without finish writes out its buffer, ignores a failure of that, and
@@ -67,12 +72,12 @@ class NutWriter {
   const std::filesystem::path& path() const { return path_; }
 
  private:
-  NutWriter(std::filesystem::path path, const NutConfig& config, int fd, uint64_t frame_bytes);
+  NutWriter(std::filesystem::path path, const NutConfig& config, uint64_t frame_bytes);
 
   // Writes bytes; on failure takes back everything from offset mark on and returns the error.
   data_daemon_shared::Result<data_daemon_shared::Unit, NutError> write_or_take_back(
       std::span<const uint8_t> bytes, uint64_t mark);
-  NutError write_error(std::string system_error) const;
+  NutError write_error(FileError error) const;
 
   std::filesystem::path path_;
   NutConfig config_;
@@ -81,8 +86,9 @@ class NutWriter {
   uint64_t raw_bytes_ = 0;
   uint64_t last_syncpoint_pos_ = 0;
   uint64_t last_flush_pos_ = 0;
-  // Set when a failed frame could not be taken back: the system error of the failed write.
-  std::optional<std::string> broken_;
+  // Set when a failed frame could not be taken back: the error of the failed write. A plain
+  // value, so that setting it cannot fail.
+  std::optional<FileError> broken_;
 };
 
 }  // namespace data_daemon_bridge

@@ -63,9 +63,10 @@ PublisherSender get_or_spawn_data_publisher() {
             });
         if (!started) {
           // The receiving end went down with the thread that never ran: the caller's send fails.
-          emit_event(EventLevel::Error, kPublisherLogTarget,
-                     "failed to spawn data publisher thread; dropping sample",
-                     {{"error", started.error()}});
+          emit_event_nothrow(EventLevel::Error, kPublisherLogTarget,
+                             "failed to spawn data publisher thread; dropping sample", [&] {
+                               return std::vector<EventField>{{"error", started.error()}};
+                             });
           return {std::move(sender), false};
         }
         singleton.pid = pid;

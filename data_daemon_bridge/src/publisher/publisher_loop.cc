@@ -4,6 +4,7 @@
 #include <utility>
 #include <variant>
 
+#include "concurrency/loop_guard.h"
 #include "events/events.h"
 #include "publisher/limits.h"
 #include "publisher/publish.h"
@@ -33,10 +34,12 @@ void serve_publisher_items(PublisherReceiver& receiver, const EnvelopePublisher&
       return;
     }
     if (means_no_daemon(published.error())) daemon_absent = true;
-    emit_event(EventLevel::Warn, kPublisherLogTarget, "failed to publish data envelope",
-               {{"error", publisher_error_text(published.error())}});
+    emit_event_nothrow(
+        EventLevel::Warn, kPublisherLogTarget, "failed to publish data envelope", [&] {
+          return std::vector<EventField>{{"error", publisher_error_text(published.error())}};
+        });
   };
-  while (std::optional<PublisherItem> item = receiver.receive()) {
+  auto serve = [&](PublisherItem& item) {
     std::visit(
         Overloaded{
             [&](PublisherItem::Envelope& e) { publish_one(e.envelope); },
@@ -49,8 +52,16 @@ void serve_publisher_items(PublisherReceiver& receiver, const EnvelopePublisher&
               (void)f.reply.send(data_daemon_shared::Unit{});
             },
         },
-        item->value);
-    // The item (and a Flush's reply end) is released here, before the next one is taken.
+        item.value);
+  };
+  while (std::optional<PublisherItem> item = receiver.receive()) {
+    run_loop_step(kPublisherLogTarget, "failed to handle data item; dropping item", [&] {
+      (void)drop_on_out_of_memory(
+          kPublisherLogTarget, "out of memory; dropping item",
+          [] { return std::vector<EventField>{}; }, [&] { serve(*item); });
+    });
+    // The item (and a Flush's reply end, answered or not) is released here, before the next one
+    // is taken.
   }
 }
 

@@ -28,6 +28,11 @@ using EnvelopePublisher =
 // until an envelope reaches a subscriber again. So with no daemon the channel drains as fast as
 // it fills, and a Flush is answered within about one subscriber wait, not one a queued item.
 // Every dropped envelope is one WARN event with its error's text.
+//
+// Nothing an item throws ends the loop: memory that runs out while an item is turned into an
+// envelope, encoded or published costs that item (WARN "out of memory; dropping item"), and any
+// other exception likewise (WARN "failed to handle data item; dropping item", field error). A
+// Flush that cannot be answered is released unanswered, which ends its waiter's wait as well.
 void serve_publisher_items(PublisherReceiver& receiver, const EnvelopePublisher& publish);
 
 }  // namespace data_daemon_bridge

@@ -37,8 +37,10 @@ data_daemon_shared::BatchedData joint_frame_envelope(JointFrame&& frame) {
 
     auto json = render_joint_sample_json(t, value);
     if (!json) {
-      emit_event(EventLevel::Warn, kPublisherLogTarget,
-                 "failed to encode joint frame JSON; dropping item", {{"error", json.error()}});
+      emit_event_nothrow(EventLevel::Warn, kPublisherLogTarget,
+                         "failed to encode joint frame JSON; dropping item", [&] {
+                           return std::vector<EventField>{{"error", json.error()}};
+                         });
       continue;
     }
     samples.push_back({std::string(name), std::move(json).value()});

@@ -1,5 +1,6 @@
 #include "writer/png_jobs.h"
 
+#include <new>
 #include <utility>
 
 namespace data_daemon_bridge {
@@ -9,6 +10,14 @@ namespace {
 constexpr const char* kReleasedUnencoded = "the frame's compression job ended without a result";
 
 }  // namespace
+
+PngFailure png_failure(std::string_view reason) noexcept {
+  try {
+    return PngFailure{std::string(reason)};
+  } catch (const std::bad_alloc&) {
+    return PngFailure{std::string(kPngFailureOutOfMemory)};
+  }
+}
 
 void PngResultSlot::store(PngOutcome outcome) {
   {
@@ -55,7 +64,8 @@ void PngJob::deliver(PngOutcome outcome) {
 }
 
 void PngJob::release_slot() {
-  if (slot_) deliver(data_daemon_shared::Err(PngFailure{kReleasedUnencoded}));
+  // A destructor's work: the failure's text must not throw.
+  if (slot_) deliver(data_daemon_shared::Err(png_failure(kReleasedUnencoded)));
 }
 
 void PngJobQueue::push(PngJob job) {

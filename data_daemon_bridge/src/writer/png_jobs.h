@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "data_daemon_shared/envelope.h"
@@ -24,6 +25,16 @@ namespace data_daemon_bridge {
 struct PngFailure {
   std::string reason;
 };
+
+// The reason a failure carries when its own text could not be copied for want of memory.
+// Short enough for std::string's inline buffer (15 characters in libstdc++, more elsewhere), so
+// that making it allocates nothing.
+inline constexpr std::string_view kPngFailureOutOfMemory = "out of memory";
+static_assert(kPngFailureOutOfMemory.size() <= 15);
+
+// A failure with the given reason, or with kPngFailureOutOfMemory when there is no memory for a
+// copy of it. For code that must not throw: a destructor, an exception handler.
+PngFailure png_failure(std::string_view reason) noexcept;
 
 // What a slot hands the writer: the complete PNG file, or the frame's failure.
 using PngOutcome = data_daemon_shared::Result<PixelBytes, PngFailure>;

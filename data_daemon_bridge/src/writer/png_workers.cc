@@ -1,6 +1,8 @@
 #include "writer/png_workers.h"
 
 #include <exception>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "depth/depth_to_rgb24.h"
@@ -28,14 +30,27 @@ PngOutcome encode_job(const PngJob& job) {
   return PixelBytes(std::span(scratch.png).first(n));
 }
 
+// Starts thread `index`. Memory that runs out before it starts (its name, its body) is a failed
+// start like any other: the thread does not exist then, and the pool goes on without it.
+data_daemon_shared::Result<data_daemon_shared::Unit, std::string> start_png_worker(
+    const std::shared_ptr<PngJobQueue>& queue, size_t index, ThreadStarter start) {
+  try {
+    return start("qs-png-compress-" + std::to_string(index), kPngWorkerStackBytes,
+                 [queue] { png_worker_loop(queue); });
+  } catch (const std::bad_alloc&) {
+    return data_daemon_shared::Err(std::string(kPngFailureOutOfMemory));
+  }
+}
+
 }  // namespace
 
 void run_png_job(PngJob job) {
-  // The thread outlives a failed frame: the next image resets the scratch.
+  // The thread outlives a failed frame: the next image resets the scratch. Out of memory too:
+  // the failure is made without a throw (png_failure).
   try {
     job.deliver(encode_job(job));
   } catch (const std::exception& e) {
-    job.deliver(data_daemon_shared::Err(PngFailure{e.what()}));
+    job.deliver(data_daemon_shared::Err(png_failure(e.what())));
   }
 }
 
@@ -54,13 +69,13 @@ void set_png_thread_starter_for_testing(ThreadStarter starter) {
 std::shared_ptr<PngJobQueue> spawn_png_workers(size_t count, ThreadStarter start) {
   auto queue = std::make_shared<PngJobQueue>();
   for (size_t i = 0; i < count; ++i) {
-    auto started = start("qs-png-compress-" + std::to_string(i), kPngWorkerStackBytes,
-                         [queue] { png_worker_loop(queue); });
-    if (started) {
+    if (auto started = start_png_worker(queue, i, start); started) {
       queue->add_worker();
     } else {
-      emit_event(EventLevel::Warn, kWriterLogTarget, "failed to spawn PNG compression worker",
-                 {{"error", started.error()}});
+      emit_event_nothrow(EventLevel::Warn, kWriterLogTarget,
+                         "failed to spawn PNG compression worker", [&] {
+                           return std::vector<EventField>{{"error", started.error()}};
+                         });
     }
   }
   return queue;

@@ -13,8 +13,10 @@ namespace data_daemon_bridge {
 inline constexpr size_t kPngWorkerStackBytes = 2 * 1024 * 1024;
 
 // Creates the job queue and starts count detached threads "qs-png-compress-0", "-1", ...
-// running png_worker_loop. A thread that cannot be started is logged (WARN "failed to spawn PNG
-// compression worker" with field error) and skipped: no retry, its index is not reused. Returns
+// running png_worker_loop. A thread that cannot be started (memory that runs out before it starts
+// included, error "out of memory") is logged (WARN "failed to spawn PNG compression worker" with
+// field error) and skipped: no retry, its index is not reused. Throws std::bad_alloc only when
+// there is no memory for the queue itself, before any thread is started. Returns
 // the queue whether or not any thread started, with its worker_count(); with none, nothing
 // ever takes its jobs. Threads are started with `start`; without it (the writer thread's own
 // start of the pool) the way set_png_thread_starter_for_testing chose, by default the platform's.
@@ -30,8 +32,9 @@ void set_png_thread_starter_for_testing(ThreadStarter starter);
 
 // Encodes one job on the calling thread, with that thread's PNG scratch, and delivers the PNG to
 // the job's slot. A broken invariant while converting or encoding (a wrong-sized buffer, a
-// compressor error) or running out of memory delivers a PngFailure instead; the calling thread
-// goes on.
+// compressor error) or running out of memory delivers a PngFailure instead (its reason
+// "out of memory" should there be no memory for the text); nothing is thrown, and the calling
+// thread goes on.
 void run_png_job(PngJob job);
 
 }  // namespace data_daemon_bridge

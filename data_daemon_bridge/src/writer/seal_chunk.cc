@@ -14,17 +14,22 @@ std::optional<data_daemon_shared::Envelope> seal_chunk(StreamState& state,
                                                        std::string_view data_type,
                                                        std::string_view name) {
   if (!state.chunk) return std::nullopt;
+  // The state is ready for the next chunk before anything here can fail: whatever happens to
+  // this chunk, its frames' lists are not left behind for the next one.
   NutWriter chunk = std::move(*state.chunk);
   state.chunk.reset();
+  std::vector<int64_t> timestamps_ns = std::exchange(state.frame_timestamps_ns, {});
+  std::vector<double> timestamps_s = std::exchange(state.frame_timestamps_s, {});
+  std::vector<uint32_t> offsets_us = std::exchange(state.frame_offsets_us, {});
+  const uint32_t frame_count = std::exchange(state.frame_count, 0);
 
   auto finished = std::move(chunk).finish();
   if (!finished.ok()) {
-    emit_event(EventLevel::Warn, kWriterLogTarget, "failed to finalise NUT chunk; dropping chunk",
-               {{"error", nut_error_text(finished.error())}, {"sensor_name", std::string(name)}});
-    state.frame_timestamps_ns.clear();
-    state.frame_timestamps_s.clear();
-    state.frame_offsets_us.clear();
-    state.frame_count = 0;
+    emit_event_nothrow(EventLevel::Warn, kWriterLogTarget,
+                       "failed to finalise NUT chunk; dropping chunk", [&] {
+                         return std::vector<EventField>{{"error", nut_error_text(finished.error())},
+                                                        {"sensor_name", std::string(name)}};
+                       });
     return std::nullopt;
   }
 
@@ -39,11 +44,11 @@ std::optional<data_daemon_shared::Envelope> seal_chunk(StreamState& state,
   ready.width = state.layout.width;
   ready.height = state.layout.height;
   ready.bytes_written = finished.value();
-  ready.frame_count = std::exchange(state.frame_count, 0);
-  ready.frame_timestamps_ns = std::exchange(state.frame_timestamps_ns, {});
-  ready.frame_timestamps_s = std::exchange(state.frame_timestamps_s, {});
+  ready.frame_count = frame_count;
+  ready.frame_timestamps_ns = std::move(timestamps_ns);
+  ready.frame_timestamps_s = std::move(timestamps_s);
   ready.dtype = state.layout.dtype;
-  ready.frame_offsets_us = std::exchange(state.frame_offsets_us, {});
+  ready.frame_offsets_us = std::move(offsets_us);
   return data_daemon_shared::Envelope(std::move(ready));
 }
 

@@ -12,6 +12,8 @@ namespace data_daemon_bridge {
 
 // Finishes the open chunk and returns its announcement; none when no chunk was open or finishing
 // the file failed (then its frames are forgotten and the file stays as far as it was written).
+// Throws std::bad_alloc when memory runs out while the announcement is made; the chunk is then
+// lost the same way. Either way the state is left with no chunk open and no frame listed.
 // REQUIRES: the stream's mutex is held.
 std::optional<data_daemon_shared::Envelope> seal_chunk(StreamState& state,
                                                        std::string_view robot_id,

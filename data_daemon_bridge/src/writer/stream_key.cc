@@ -28,6 +28,19 @@ std::string_view next_piece(std::string_view& rest) {
   return piece;
 }
 
+// The decimal text of an instance, as std::to_string writes it, in a buffer of the caller's.
+struct InstanceDigits {
+  char text[24];
+  size_t size;
+};
+
+InstanceDigits instance_digits(int64_t robot_instance) {
+  InstanceDigits digits;
+  auto [end, ec] = std::to_chars(digits.text, digits.text + sizeof digits.text, robot_instance);
+  digits.size = static_cast<size_t>(end - digits.text);
+  return digits;
+}
+
 }  // namespace
 
 std::string stream_key(std::string_view robot_id, int64_t robot_instance,
@@ -40,20 +53,39 @@ std::string stream_key(std::string_view robot_id, int64_t robot_instance,
 }
 
 std::string source_key(std::string_view robot_id, int64_t robot_instance) {
+  const InstanceDigits digits = instance_digits(robot_instance);
   std::string key(robot_id);
   key.push_back(kNul);
-  key.append(std::to_string(robot_instance));
+  key.append(digits.text, digits.size);
   key.push_back(kNul);
   return key;
 }
 
-StreamKeyParts parse_stream_key(std::string_view key) {
-  StreamKeyParts parts;
+StreamKeyView view_stream_key(std::string_view key) {
+  StreamKeyView parts;
   parts.robot_id = next_piece(key);
   parts.robot_instance = parse_instance(next_piece(key));
   parts.data_type = next_piece(key);
   parts.name = key;
   return parts;
+}
+
+StreamKeyParts parse_stream_key(std::string_view key) {
+  const StreamKeyView view = view_stream_key(key);
+  return StreamKeyParts{std::string(view.robot_id), view.robot_instance,
+                        std::string(view.data_type), std::string(view.name)};
+}
+
+bool has_source_prefix(std::string_view key, std::string_view robot_id, int64_t robot_instance) {
+  const InstanceDigits digits = instance_digits(robot_instance);
+  const std::string_view instance(digits.text, digits.size);
+  if (!key.starts_with(robot_id)) return false;
+  key.remove_prefix(robot_id.size());
+  if (!key.starts_with(kNul)) return false;
+  key.remove_prefix(1);
+  if (!key.starts_with(instance)) return false;
+  key.remove_prefix(instance.size());
+  return key.starts_with(kNul);
 }
 
 }  // namespace data_daemon_bridge

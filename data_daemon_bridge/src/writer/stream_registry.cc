@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <iterator>
+
+#include "writer/stream_key.h"
 
 namespace data_daemon_bridge {
 
@@ -22,6 +25,16 @@ struct RegistryCell {
 // cell also sees its pid.
 std::atomic<RegistryCell*> STREAMS{nullptr};
 
+// The first entry that may belong to the source: every key of it begins with robot_id, and keys
+// that begin with robot_id sort together from here on.
+StreamMap::iterator first_of_robot(StreamMap& streams, std::string_view robot_id) {
+  return streams.lower_bound(robot_id);
+}
+
+bool of_robot(const StreamMap& streams, StreamMap::iterator it, std::string_view robot_id) {
+  return it != streams.end() && it->first.starts_with(robot_id);
+}
+
 }  // namespace
 
 StreamRegistryGuard lock_stream_registry() {
@@ -39,24 +52,21 @@ StreamRegistryGuard lock_stream_registry() {
   return StreamRegistryGuard(std::unique_lock(cell->mutex), &cell->registry);
 }
 
-std::vector<std::string> stream_keys_with_prefix(const StreamRegistry& registry,
-                                                 std::string_view prefix) {
-  std::vector<std::string> keys;
-  for (auto it = registry.streams.lower_bound(prefix);
-       it != registry.streams.end() && it->first.starts_with(prefix); ++it) {
-    keys.push_back(it->first);
+StreamMap::node_type take_source_stream(StreamRegistry& registry, std::string_view robot_id,
+                                        int64_t robot_instance) {
+  StreamMap& streams = registry.streams;
+  for (auto it = first_of_robot(streams, robot_id); of_robot(streams, it, robot_id); ++it) {
+    if (has_source_prefix(it->first, robot_id, robot_instance)) return streams.extract(it);
   }
-  return keys;
+  return {};
 }
 
-std::vector<std::pair<std::string, std::shared_ptr<SharedStream>>> take_streams(
-    StreamRegistry& registry, std::vector<std::string> keys) {
-  std::vector<std::pair<std::string, std::shared_ptr<SharedStream>>> taken;
-  for (std::string& key : keys) {
-    auto node = registry.streams.extract(key);
-    if (!node.empty()) taken.emplace_back(std::move(key), std::move(node.mapped()));
+void erase_source_streams(StreamRegistry& registry, std::string_view robot_id,
+                          int64_t robot_instance) {
+  StreamMap& streams = registry.streams;
+  for (auto it = first_of_robot(streams, robot_id); of_robot(streams, it, robot_id);) {
+    it = has_source_prefix(it->first, robot_id, robot_instance) ? streams.erase(it) : std::next(it);
   }
-  return taken;
 }
 
 std::vector<std::pair<std::string, std::shared_ptr<SharedStream>>> snapshot_streams(

@@ -53,13 +53,18 @@ class StreamRegistryGuard {
 // another process (the parent across a fork), and locks it. Never waits for a lock held at a fork.
 StreamRegistryGuard lock_stream_registry();
 
-// Copies of every key starting with prefix (a source_key).
-std::vector<std::string> stream_keys_with_prefix(const StreamRegistry& registry,
-                                                 std::string_view prefix);
+// The streams of a source are those whose key begins with its source_key. The two functions
+// below find them without making that key and allocate nothing, so that the barriers that end a
+// source's streams cannot fail for want of memory.
 
-// Removes the given keys and returns the removed entries; keys no longer present are skipped.
-std::vector<std::pair<std::string, std::shared_ptr<SharedStream>>> take_streams(
-    StreamRegistry& registry, std::vector<std::string> keys);
+// Removes the source's first stream in key order and returns it; an empty node when the source
+// has none.
+StreamMap::node_type take_source_stream(StreamRegistry& registry, std::string_view robot_id,
+                                        int64_t robot_instance);
+
+// Removes every stream of the source. Their states end right here, under the caller's lock.
+void erase_source_streams(StreamRegistry& registry, std::string_view robot_id,
+                          int64_t robot_instance);
 
 // Every key with a new shared reference to its state; the registry is unchanged.
 std::vector<std::pair<std::string, std::shared_ptr<SharedStream>>> snapshot_streams(

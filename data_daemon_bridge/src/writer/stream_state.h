@@ -5,7 +5,8 @@
 // shared between the registry and the writer while the writer works on it. Invariants while a
 // chunk is open: the three per-frame lists hold frame_count entries each, in write order; every
 // frame in the chunk has the state's geometry and dtype; last_pts_us strictly increases and the
-// first frame of every chunk has PTS 0.
+// first frame of every chunk has PTS 0. They hold as well after memory ran out in the middle of
+// a frame or a seal: write_stream_frame and seal_chunk see to that.
 #pragma once
 
 #include <cstdint>

@@ -14,6 +14,7 @@
 #include "writer/stream_registry.h"
 #include "writer/stream_state.h"
 #include "writer/video_records.h"
+#include "writer/writer_drops.h"
 
 namespace data_daemon_bridge {
 
@@ -66,14 +67,16 @@ uint64_t frame_pts(StreamState& state, const FrameMeta& frame) {
       const int64_t origin = state.pts_origin_us.value_or(0);
       const int64_t behind =
           static_cast<int64_t>(static_cast<uint64_t>(origin) + last - static_cast<uint64_t>(ts_us));
-      emit_event(EventLevel::Warn, kWriterLogTarget,
-                 "video frame timestamp did not advance past the previous frame's PTS; "
-                 "synthesizing step (logged once per chunk)",
-                 {{"sensor_name", frame.name},
-                  {"timestamp_us", std::to_string(ts_us)},
-                  {"previous_pts_us", std::to_string(last)},
-                  {"step_us", std::to_string(step)},
-                  {"behind_us", std::to_string(behind)}});
+      emit_event_nothrow(EventLevel::Warn, kWriterLogTarget,
+                         "video frame timestamp did not advance past the previous frame's PTS; "
+                         "synthesizing step (logged once per chunk)",
+                         [&] {
+                           return std::vector<EventField>{{"sensor_name", frame.name},
+                                                          {"timestamp_us", std::to_string(ts_us)},
+                                                          {"previous_pts_us", std::to_string(last)},
+                                                          {"step_us", std::to_string(step)},
+                                                          {"behind_us", std::to_string(behind)}};
+                         });
     }
     pts = saturating_add(last, step);
     state.pts_origin_us = saturating_sub(ts_us, pts);
@@ -83,7 +86,8 @@ uint64_t frame_pts(StreamState& state, const FrameMeta& frame) {
   return pts;
 }
 
-// Opens a new chunk file for the state; false (logged) when the file cannot be created.
+// Opens a new chunk file for the state; false (logged) when the file cannot be created. Throws
+// std::bad_alloc when memory runs out; no chunk is open then.
 bool open_chunk(StreamState& state, const FrameMeta& frame) {
   state.chunk_start_ns =
       std::max(frame.publish_timestamp_ns, saturating_add(state.chunk_start_ns, int64_t{1}));
@@ -96,13 +100,28 @@ bool open_chunk(StreamState& state, const FrameMeta& frame) {
                                                    .time_base_num = 1,
                                                    .time_base_den = 1'000'000});
   if (!created.ok()) {
-    emit_event(
-        EventLevel::Warn, kWriterLogTarget, "failed to open NUT chunk; dropping frame",
-        {{"error", nut_error_text(created.error())}, {"sensor_name", frame.name}, {"path", path}});
+    emit_event_nothrow(EventLevel::Warn, kWriterLogTarget,
+                       "failed to open NUT chunk; dropping frame", [&] {
+                         return std::vector<EventField>{{"error", nut_error_text(created.error())},
+                                                        {"sensor_name", frame.name},
+                                                        {"path", path}};
+                       });
     return false;
   }
   state.chunk.emplace(std::move(created).value());
   return true;
+}
+
+// Makes room for one more entry in each per-frame list, growing it twofold as push_back would.
+// Called before a frame goes into the chunk: once it is there, its entries must follow without
+// fail, or the lists would no longer hold frame_count entries.
+void make_room_for_frame(StreamState& state) {
+  auto make_room = [](auto& list) {
+    if (list.size() == list.capacity()) list.reserve(list.empty() ? 16 : 2 * list.size());
+  };
+  make_room(state.frame_timestamps_ns);
+  make_room(state.frame_timestamps_s);
+  make_room(state.frame_offsets_us);
 }
 
 bool chunk_limit_reached(const StreamState& state, int64_t publish_timestamp_ns) {
@@ -113,42 +132,54 @@ bool chunk_limit_reached(const StreamState& state, int64_t publish_timestamp_ns)
 // Everything that touches the stream's state, under its mutex: a geometry or dtype change seals
 // the open chunk first (its announcement carries the old geometry), then the frame gets its PTS,
 // a chunk is opened when none is, the frame is written, and the chunk is sealed at a limit.
-// Returns the announcements, which the caller sends once the mutex is released, so that no
-// envelope is sent while a stream is held.
-std::vector<Envelope> write_locked(StreamState& state, const FrameMeta& frame,
-                                   std::span<const uint8_t> png) {
-  std::vector<Envelope> records;
+// Appends the announcements to records, which the caller sends once the mutex is released, so
+// that no envelope is sent while a stream is held. Throws std::bad_alloc when memory runs out
+// before the frame is in the chunk; the state keeps its invariants, and records what was sealed
+// before. Memory that runs out while a chunk is sealed costs that chunk alone.
+void write_locked(StreamState& state, const FrameMeta& frame, std::span<const uint8_t> png,
+                  std::vector<Envelope>& records) {
+  records.reserve(2);  // the chunk a geometry change seals and the one a limit seals
   auto seal_into_records = [&] {
-    if (auto record =
-            seal_chunk(state, frame.robot_id, frame.robot_instance, frame.data_type, frame.name)) {
-      records.push_back(std::move(*record));
-    }
+    (void)drop_on_out_of_memory(kChunkOutOfMemory, frame.name, [&] {
+      if (auto record = seal_chunk(state, frame.robot_id, frame.robot_instance, frame.data_type,
+                                   frame.name)) {
+        records.push_back(std::move(*record));
+      }
+    });
   };
 
   if (state.chunk && frame.layout != state.layout) {
-    emit_event(EventLevel::Warn, kWriterLogTarget,
-               "video frame geometry or dtype changed mid-stream; sealing chunk and reopening",
-               {{"sensor_name", frame.name},
-                {"old_width", std::to_string(state.layout.width)},
-                {"old_height", std::to_string(state.layout.height)},
-                {"new_width", std::to_string(frame.layout.width)},
-                {"new_height", std::to_string(frame.layout.height)},
-                {"old_dtype", std::string(frame_dtype_name(state.layout.dtype))},
-                {"new_dtype", std::string(frame_dtype_name(frame.layout.dtype))}});
+    emit_event_nothrow(
+        EventLevel::Warn, kWriterLogTarget,
+        "video frame geometry or dtype changed mid-stream; sealing chunk and reopening", [&] {
+          return std::vector<EventField>{
+              {"sensor_name", frame.name},
+              {"old_width", std::to_string(state.layout.width)},
+              {"old_height", std::to_string(state.layout.height)},
+              {"new_width", std::to_string(frame.layout.width)},
+              {"new_height", std::to_string(frame.layout.height)},
+              {"old_dtype", std::string(frame_dtype_name(state.layout.dtype))},
+              {"new_dtype", std::string(frame_dtype_name(frame.layout.dtype))}};
+        });
     seal_into_records();  // before the new geometry is stored: the record carries the old one
   }
   state.layout = frame.layout;
 
   const uint64_t pts = frame_pts(state, frame);
 
-  if (!state.chunk && !open_chunk(state, frame)) return records;
+  if (!state.chunk && !open_chunk(state, frame)) return;
 
+  make_room_for_frame(state);
   if (auto written = state.chunk->write_frame(pts, png); !written.ok()) {
-    emit_event(EventLevel::Warn, kWriterLogTarget,
-               "failed to write video frame to NUT chunk; dropping frame",
-               {{"error", nut_error_text(written.error())}, {"sensor_name", frame.name}});
-    return records;
+    emit_event_nothrow(EventLevel::Warn, kWriterLogTarget,
+                       "failed to write video frame to NUT chunk; dropping frame", [&] {
+                         return std::vector<EventField>{{"error", nut_error_text(written.error())},
+                                                        {"sensor_name", frame.name}};
+                       });
+    return;
   }
+  // The frame is in the chunk: nothing from here on allocates but a seal, which looks after
+  // itself.
   state.last_pts_us = pts;
   state.written_since_sweep = true;
   if (state.frame_count != UINT32_MAX) ++state.frame_count;
@@ -158,25 +189,29 @@ std::vector<Envelope> write_locked(StreamState& state, const FrameMeta& frame,
       data_daemon_shared::ns_delta_to_us(state.chunk_start_ns, frame.publish_timestamp_ns));
 
   if (chunk_limit_reached(state, frame.publish_timestamp_ns)) seal_into_records();
-  return records;
 }
 
 }  // namespace
 
 void write_stream_frame(const FrameMeta& frame, std::span<const uint8_t> png) {
-  std::shared_ptr<SharedStream> stream = find_or_create_stream(frame);
-  if (!stream) {
-    emit_event(EventLevel::Error, kWriterLogTarget,
-               "recordings root unresolved on writer thread; dropping video frame",
-               {{"sensor_name", frame.name}});
-    return;
-  }
   std::vector<Envelope> records;
-  {
+  (void)drop_on_out_of_memory(kFrameOutOfMemory, frame.name, [&] {
+    std::shared_ptr<SharedStream> stream = find_or_create_stream(frame);
+    if (!stream) {
+      emit_event_nothrow(EventLevel::Error, kWriterLogTarget,
+                         "recordings root unresolved on writer thread; dropping video frame", [&] {
+                           return std::vector<EventField>{{"sensor_name", frame.name}};
+                         });
+      return;
+    }
     std::lock_guard lock(stream->mutex);
-    records = write_locked(stream->state, frame, png);
+    write_locked(stream->state, frame, png, records);
+  });
+  // Also what was sealed before memory ran out for the frame.
+  for (Envelope& record : records) {
+    (void)drop_on_out_of_memory(kChunkOutOfMemory, frame.name,
+                                [&] { send_video_record(std::move(record)); });
   }
-  for (Envelope& record : records) send_video_record(std::move(record));
 }
 
 }  // namespace data_daemon_bridge

@@ -26,7 +26,9 @@ inline constexpr uint64_t PTS_MAX_STEP_US = 100'000;
 // first frame, seals the chunk when the geometry or dtype changes, fixes the frame's PTS, opens a
 // chunk when none is open, writes the frame, and seals the chunk when a limit is reached. Every
 // announcement is sent on the data publisher channel after the stream's lock is released.
-// Failures are logged and drop only the frame (or chunk) concerned.
+// Failures are logged and drop only the frame (or chunk) concerned; memory that runs out too
+// (WARN "out of memory; dropping frame" or "...; dropping chunk", field sensor_name): nothing
+// is thrown, and the stream's state stays as stream_state.h describes it.
 void write_stream_frame(const FrameMeta& frame, std::span<const uint8_t> png);
 
 }  // namespace data_daemon_bridge

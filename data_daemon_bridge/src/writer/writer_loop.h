@@ -48,10 +48,20 @@ size_t png_thread_count(long online_processors);
 
 // Measures the spool directory (0 when the recordings root is unresolved) with no lock held, then
 // stores the size and wakes every producer waiting for spool space. Nothing without a budget.
+// Memory that runs out costs the measurement (WARN "out of memory; dropping spool measurement"):
+// the last size stands.
 void refresh_spool_usage(WriterQueue& queue);
 
 // The loop's state and one iteration, for run_writer_loop and for tests that drive the writer
 // step by step on their own thread. Owned by one thread.
+//
+// Nothing leaves start() or iterate() as an exception. Memory that runs out costs the item at
+// hand, with a WARN event: a frame ("out of memory; dropping frame"), a chunk ("...; dropping
+// chunk": sealed, or taken out of its stream, but not announced; its file stays), a flush's
+// SourceFlushed ("...; dropping flush marker") or one idle sweep's seals ("...; skipping idle
+// sweep"). A barrier is still served and answered; should its answer find no memory, its reply
+// end is released unanswered, which ends the caller's wait as well. Whatever else escapes a step
+// is logged ("video writer step failed; going on", field error), and the next step runs.
 class WriterLoop {
  public:
   WriterLoop(std::shared_ptr<WriterQueue> queue, std::shared_ptr<PngJobQueue> png_queue);
@@ -72,7 +82,12 @@ class WriterLoop {
   void idle_sweep();
 
  private:
+  void serve(WriterJob job);
   void serve_frame(VideoFrame frame);
+  // Hands the frame's pixels to a compression thread (or encodes them here) and appends its
+  // pending entry. Throws std::bad_alloc when memory runs out: the frame is then lost whole (no
+  // entry; a job already handed over makes a PNG nobody takes), and frame.meta is still whole.
+  void hand_over(VideoFrame& frame);
   void serve_flush(FlushSource barrier);
   void serve_cancel(CancelSource barrier);
   void harvest();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
+#include <tuple>
 
 #include "support/forked_child.h"
 #include "writer/stream_key.h"
@@ -22,33 +23,50 @@ void add_streams(std::string_view robot_id, int64_t instance, std::vector<std::s
   }
 }
 
-std::vector<std::string> names_of(
-    const std::vector<std::pair<std::string, std::shared_ptr<SharedStream>>>& entries) {
+// The names of the source's streams, as the registry holds them.
+std::vector<std::string> names_of_source(const StreamRegistry& registry, std::string_view robot_id,
+                                         int64_t instance) {
   std::vector<std::string> names;
-  for (const auto& [key, state] : entries) names.push_back(parse_stream_key(key).name);
-  std::sort(names.begin(), names.end());
+  for (const auto& [key, state] : registry.streams) {
+    if (key.starts_with(source_key(robot_id, instance)))
+      names.push_back(parse_stream_key(key).name);
+  }
   return names;
 }
 
-TEST(StreamRegistry, CollectsTheStreamsOfOneSource) {
-  add_streams("collect", 1, {"a", "b"});
+TEST(StreamRegistry, TakesAndErasesTheStreamsOfOneSourceOnly) {
+  add_streams("collect", 1, {"b", "a"});
   add_streams("collect", 12, {"c"});
+  add_streams("collect", -1, {"d"});
+  add_streams("collec", 1, {"e"});  // a robot_id that the other one begins with
+  add_streams("collectx", 1, {"f"});
 
   auto registry = lock_stream_registry();
-  std::vector<std::string> keys = stream_keys_with_prefix(*registry, source_key("collect", 1));
-  ASSERT_EQ(keys.size(), 2u);
-
   // The snapshot leaves the registry as it is.
   auto snapshot = snapshot_streams(*registry);
   EXPECT_EQ(registry->streams.size(), snapshot.size());
 
-  // A key that went away in the meantime is skipped.
-  keys.push_back(stream_key("collect", 1, "RGB_IMAGES", "gone"));
-  EXPECT_EQ(names_of(take_streams(*registry, keys)), (std::vector<std::string>{"a", "b"}));
-  EXPECT_TRUE(stream_keys_with_prefix(*registry, source_key("collect", 1)).empty());
-  EXPECT_EQ(names_of(take_streams(*registry,
-                                  stream_keys_with_prefix(*registry, source_key("collect", 12)))),
-            (std::vector<std::string>{"c"}));
+  // One at a time, in key order, until the source has none.
+  std::vector<std::string> taken;
+  for (;;) {
+    StreamMap::node_type node = take_source_stream(*registry, "collect", 1);
+    if (node.empty()) break;
+    taken.push_back(std::string(view_stream_key(node.key()).name));
+  }
+  EXPECT_EQ(taken, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(names_of_source(*registry, "collect", 12), (std::vector<std::string>{"c"}));
+
+  erase_source_streams(*registry, "collect", 12);
+  EXPECT_TRUE(names_of_source(*registry, "collect", 12).empty());
+  for (const auto& [robot_id, instance, name] :
+       {std::tuple<std::string, int64_t, std::string>{"collect", -1, "d"},
+        {"collec", 1, "e"},
+        {"collectx", 1, "f"}}) {
+    EXPECT_EQ(names_of_source(*registry, robot_id, instance), (std::vector<std::string>{name}))
+        << robot_id << " " << instance;
+    erase_source_streams(*registry, robot_id, instance);
+    EXPECT_TRUE(names_of_source(*registry, robot_id, instance).empty());
+  }
 }
 
 // Runs body (true: success) in a forked child, which must exit 0 within a bound: a child that
@@ -70,8 +88,7 @@ TEST(StreamRegistry, ForkedChildStartsEmpty) {
 
   auto registry = lock_stream_registry();
   EXPECT_EQ(registry->pid, static_cast<uint32_t>(getpid()));
-  auto keys = stream_keys_with_prefix(*registry, source_key("fork", 1));
-  EXPECT_EQ(take_streams(*registry, std::move(keys)).size(), 1u);
+  EXPECT_FALSE(take_source_stream(*registry, "fork", 1).empty());
   EXPECT_EQ(registry->last_announced.erase(source_key("fork", 1)), 1u);
 }
 
