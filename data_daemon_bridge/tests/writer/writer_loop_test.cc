@@ -30,6 +30,7 @@ using data_daemon_shared::SourceFlushed;
 using data_daemon_shared::Unit;
 using data_daemon_shared::VideoChunkReady;
 using testing::chunk_files;
+using testing::source_stream_count;
 using testing::stream_dir;
 using testing::video_frame;
 
@@ -53,14 +54,6 @@ void serve_barrier(WriterQueue& queue, WriterLoop& loop, const std::string& robo
   ASSERT_TRUE(iterate_until(loop, [&] { return queue.job_count() == 0; }));
   wait.join();
   EXPECT_TRUE(answered);
-}
-
-// Streams of the source (robot_id, instance 1) in the registry.
-size_t source_stream_count(const std::string& robot_id) {
-  auto registry = lock_stream_registry();
-  return std::count_if(registry->streams.begin(), registry->streams.end(), [&](const auto& entry) {
-    return entry.first.starts_with(source_key(robot_id, 1));
-  });
 }
 
 std::vector<std::string> record_kinds(const std::vector<Envelope>& records) {

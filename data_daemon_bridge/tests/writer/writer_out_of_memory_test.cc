@@ -32,6 +32,7 @@ using data_daemon_shared::FrameDtype;
 using data_daemon_shared::SourceFlushed;
 using data_daemon_shared::VideoChunkReady;
 using testing::AllocationFaults;
+using testing::source_stream_count;
 using testing::video_frame;
 
 constexpr int64_t kSecond = 1'000'000'000;
@@ -47,13 +48,6 @@ ReplyReceiver queue_barrier(WriterQueue& queue, const std::string& robot_id) {
 // Serves every queued job.
 void serve_all(WriterLoop& loop, const WriterQueue& queue) {
   while (queue.job_count() > 0) loop.iterate();
-}
-
-size_t source_stream_count(const std::string& robot_id) {
-  auto registry = lock_stream_registry();
-  return std::count_if(registry->streams.begin(), registry->streams.end(), [&](const auto& entry) {
-    return entry.first.starts_with(source_key(robot_id, 1));
-  });
 }
 
 // "chunk NAME [timestamps]" for an announcement, "flushed" for SourceFlushed.

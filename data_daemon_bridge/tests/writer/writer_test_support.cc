@@ -7,6 +7,8 @@
 #include "depth/depth_to_rgb24.h"
 #include "png/png_encoder.h"
 #include "test_support.h"
+#include "writer/stream_key.h"
+#include "writer/stream_registry.h"
 #include "writer/video_records.h"
 
 namespace data_daemon_bridge::testing {
@@ -128,6 +130,13 @@ std::vector<uint8_t> encode_frame_png(const VideoFrame& frame) {
   PngScratch scratch;
   uint64_t n = encode_png_rgb24(scratch, layout.width, layout.height, rgb);
   return std::vector<uint8_t>(scratch.png.begin(), scratch.png.begin() + n);
+}
+
+size_t source_stream_count(const std::string& robot_id) {
+  auto registry = lock_stream_registry();
+  return std::count_if(registry->streams.begin(), registry->streams.end(), [&](const auto& entry) {
+    return entry.first.starts_with(source_key(robot_id, 1));
+  });
 }
 
 }  // namespace data_daemon_bridge::testing

@@ -2,6 +2,7 @@
 // of the records the writer sends to the daemon, and frame builders.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -60,5 +61,8 @@ std::vector<uint8_t> encode_frame_png(const VideoFrame& frame);
 
 // A copy of frame, pixels included (a frame's pixels move; tests keep what they sent).
 VideoFrame copy_of(const VideoFrame& frame);
+
+// Streams of the source (robot_id, instance 1) in the registry.
+size_t source_stream_count(const std::string& robot_id);
 
 }  // namespace data_daemon_bridge::testing
