@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -96,6 +97,30 @@ class StderrPipe {
   std::string read_;
 };
 
+// The /proc directory of the log's own thread, once it runs.
+std::optional<std::filesystem::path> log_thread_task() {
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    if (std::getline(comm, name) && name == "qs-event-log") return task.path();
+  }
+  return std::nullopt;
+}
+
+// Waits until the log's thread is inside a write (one stderr does not take), for at most 10 s.
+bool log_thread_is_writing() {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < give_up) {
+    if (const std::optional<std::filesystem::path> task = log_thread_task()) {
+      std::ifstream syscall(*task / "syscall");
+      std::string number;
+      if (syscall >> number && number == std::to_string(SYS_write)) return true;
+    }
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  return false;
+}
+
 void warn(std::string_view message, std::vector<EventField> fields = {}) {
   emit_event(EventLevel::Warn, "data_daemon_bridge::test", message, std::move(fields));
 }
@@ -145,7 +170,9 @@ TEST(Events, AStderrThatTakesNothingHoldsNoEmitterUpAndTheLinesBeyondTheQueueAre
   const size_t emitted = kMaxQueuedEventLines + 40;
   std::vector<std::string> messages;
   for (size_t i = 0; i < emitted; ++i) messages.push_back("m" + std::to_string(i));
-  for (const std::string& message : messages) warn(message);
+  warn(messages[0]);
+  ASSERT_TRUE(log_thread_is_writing());  // the thread holds the first line, off the queue
+  for (size_t i = 1; i < emitted; ++i) warn(messages[i]);
   stderr_pipe.drain_filling();
   ASSERT_TRUE(wait_for_event_lines(std::chrono::seconds(10)));
   warn("last");
@@ -217,14 +244,11 @@ TEST(Events, APipeNobodyReadsAnyMoreIsALossNeverASignal) {
 // The blocked signals of the log's own thread, read off /proc (SigBlk, a hexadecimal mask with
 // bit n - 1 for signal n); empty when the thread is not found.
 std::optional<uint64_t> log_thread_blocked_signals() {
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::ifstream comm(task.path() / "comm");
-    std::string name;
-    if (!std::getline(comm, name) || name != "qs-event-log") continue;
-    std::ifstream status(task.path() / "status");
-    for (std::string line; std::getline(status, line);) {
-      if (line.starts_with("SigBlk:")) return std::stoull(line.substr(7), nullptr, 16);
-    }
+  const std::optional<std::filesystem::path> task = log_thread_task();
+  if (!task) return std::nullopt;
+  std::ifstream status(*task / "status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("SigBlk:")) return std::stoull(line.substr(7), nullptr, 16);
   }
   return std::nullopt;
 }
